@@ -1,0 +1,31 @@
+# The two set-up commands: `make test` and `make demo`. Both create the
+# virtual environment and install the package (with the Debian build
+# packages it needs) when anything is missing.
+VENV ?= .venv
+PY := $(VENV)/bin/python
+
+.PHONY: test demo bench install dev format clean
+
+test: install
+	$(PY) -m pytest tests
+
+demo: install
+	$(PY) examples/demo.py
+
+bench: install
+	$(VENV)/bin/pip install -q '.[bench]'
+	$(PY) benchmarks/run.py
+
+install:
+	bash scripts/setup.sh $(VENV)
+
+# Incremental in-tree build for development: build/ then PYTHONPATH=build.
+dev:
+	cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --build build
+
+format:
+	clang-format -i $$(git ls-files 'src/*.cpp' 'src/*.h')
+
+clean:
+	rm -rf build $(VENV)

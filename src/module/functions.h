@@ -1,0 +1,14 @@
+// Registration-table rows, one per exported function. Each row is defined by
+// KV_FUNCTION next to the function's implementation, in the file named here.
+#pragma once
+
+#include "module/frame.h"
+
+// lexical/bm25_py.cpp
+extern const kv::frame::FunctionDef kv_def_preprocess_documents;
+extern const kv::frame::FunctionDef kv_def_build_bm25_index;
+extern const kv::frame::FunctionDef kv_def_search_bm25;
+// module/primitives_py.cpp
+extern const kv::frame::FunctionDef kv_def_compute_doc_hash;
+extern const kv::frame::FunctionDef kv_def_compute_sha256;
+extern const kv::frame::FunctionDef kv_def_cosine_similarity;

@@ -1,0 +1,49 @@
+#include "module/primitives.h"
+
+#include <openssl/evp.h>
+
+#include <cmath>
+#include <stdexcept>
+
+namespace kv::primitives {
+
+double cosine_similarity(std::span<const double> a, std::span<const double> b) {
+    const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+    if (n == 0) return 0.0;
+    double dot = 0.0, na = 0.0, nb = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+        dot += a[i] * b[i];
+        na += a[i] * a[i];
+        nb += b[i] * b[i];
+    }
+    const double denom = std::sqrt(na) * std::sqrt(nb);
+    if (denom < 1e-12) return 0.0;
+    return dot / denom;
+}
+
+std::string to_hex(const unsigned char* bytes, std::size_t n) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out(n * 2, '0');
+    for (std::size_t i = 0; i < n; ++i) {
+        out[2 * i] = kDigits[bytes[i] >> 4];
+        out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
+    }
+    return out;
+}
+
+namespace {
+
+std::string digest_hex(const EVP_MD* md, std::string_view data) {
+    unsigned char out[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    if (!EVP_Digest(data.data(), data.size(), out, &len, md, nullptr))
+        throw std::runtime_error("digest computation failed");
+    return to_hex(out, len);
+}
+
+}  // namespace
+
+std::string md5_hex(std::string_view data) { return digest_hex(EVP_md5(), data); }
+std::string sha256_hex(std::string_view data) { return digest_hex(EVP_sha256(), data); }
+
+}  // namespace kv::primitives
