@@ -13,7 +13,7 @@
 namespace kv::lexical {
 
 class Bm25Index {
-public:
+  public:
     static constexpr double kK1 = 1.5;
     static constexpr double kB = 0.75;
 
@@ -32,7 +32,7 @@ public:
     // (position, score) pairs, best first, ties by ascending position.
     std::vector<std::pair<uint64_t, double>> search(std::string_view query, uint64_t top_k) const;
 
-private:
+  private:
     friend class Bm25Builder;
 
     TermTable terms_;
@@ -49,12 +49,12 @@ private:
 };
 
 class Bm25Builder {
-public:
+  public:
     // Adds the next document (position = number of documents added so far).
     void add_document(std::string_view text);
     Bm25Index finish();
 
-private:
+  private:
     struct Entry {
         uint32_t term;
         uint32_t doc;
@@ -63,10 +63,10 @@ private:
 
     Bm25Index index_;
     std::vector<uint64_t> doc_len_;
-    std::vector<Entry> entries_;        // (term, doc, tf) in document order
+    std::vector<Entry> entries_;  // (term, doc, tf) in document order
     std::vector<uint32_t> df_;
-    std::vector<uint32_t> last_doc_;    // per term: last document that held it, +1
-    std::vector<uint32_t> slot_in_doc_; // per term: its entry index within the current doc
+    std::vector<uint32_t> last_doc_;     // per term: last document that held it, +1
+    std::vector<uint32_t> slot_in_doc_;  // per term: its entry index within the current doc
     std::string scratch_;
 };
 

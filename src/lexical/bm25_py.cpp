@@ -93,8 +93,8 @@ PyObject* search_bm25(Bm25Arg index, Text query, Count top_k) {
     auto hits = index.core->search(query.view, top_k.value);
     Ref out = check(PyList_New(static_cast<Py_ssize_t>(hits.size())));
     for (std::size_t i = 0; i < hits.size(); ++i) {
-        PyObject* pair = Py_BuildValue("(Kd)", static_cast<unsigned long long>(hits[i].first),
-                                       hits[i].second);
+        PyObject* pair =
+            Py_BuildValue("(Kd)", static_cast<unsigned long long>(hits[i].first), hits[i].second);
         if (!pair) throw PyErrorSet{};
         PyList_SET_ITEM(out.get(), static_cast<Py_ssize_t>(i), pair);
     }

@@ -36,7 +36,7 @@ inline uint64_t hash_bytes(std::string_view s) {
 }
 
 class TermTable {
-public:
+  public:
     static constexpr uint32_t kNone = UINT32_MAX;
 
     TermTable() { rehash(64); }
@@ -73,7 +73,9 @@ public:
         return id;
     }
 
-    std::string_view term(uint32_t id) const { return {arena_.data() + offsets_[id], lengths_[id]}; }
+    std::string_view term(uint32_t id) const {
+        return {arena_.data() + offsets_[id], lengths_[id]};
+    }
 
     void shrink_to_fit() {
         arena_.shrink_to_fit();
@@ -81,7 +83,7 @@ public:
         lengths_.shrink_to_fit();
     }
 
-private:
+  private:
     struct Slot {
         uint64_t hash;
         uint32_t id;

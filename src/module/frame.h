@@ -80,7 +80,6 @@ bool text_from_py(PyObject* obj, std::string_view& out);
 // Float conversion of the C API (exact float fast path); false with an error set.
 bool float_from_py(PyObject* obj, double& out);
 
-
 // ---- index instances --------------------------------------------------------
 
 PyTypeObject* index_type(IndexKind kind);  // created at module initialisation
@@ -108,7 +107,9 @@ struct Convert<Text> {
         return text_from_py(o, out.view);
     }
     // Defaults are written as "..." in the text signature.
-    static Text from_default(std::string_view lit) { return {nullptr, lit.substr(1, lit.size() - 2)}; }
+    static Text from_default(std::string_view lit) {
+        return {nullptr, lit.substr(1, lit.size() - 2)};
+    }
 };
 
 template <>
@@ -237,7 +238,8 @@ template <class F>
 PyObject* guarded(F&& f) noexcept {
     try {
         PyObject* r = f();
-        if (!r && !PyErr_Occurred()) raise_internal_fault("function returned no result and no error");
+        if (!r && !PyErr_Occurred())
+            raise_internal_fault("function returned no result and no error");
         return r;
     } catch (const PyErrorSet&) {
         if (!PyErr_Occurred()) raise_internal_fault("error signalled without a Python exception");
@@ -254,7 +256,9 @@ PyObject* guarded(F&& f) noexcept {
 }
 
 template <class T>
-concept HasDefault = requires(std::string_view lit) { Convert<T>::from_default(lit); };
+concept HasDefault = requires(std::string_view lit) {
+    Convert<T>::from_default(lit);
+};
 
 template <class T>
 bool convert_slot(const Signature& sig, std::size_t i, PyObject* slot, T& out) {
@@ -314,9 +318,9 @@ struct FunctionDef {
 // Declares an exported function: IMPL is the C++ function, SIGNATURE its text
 // signature (which must start with the exported name), BODY the docstring body
 // ("" for none). Defines the registration-table row `kv_def_<IMPL>`.
-#define KV_FUNCTION(IMPL, SIGNATURE, BODY)                                                 \
-    static constexpr char kv_doc_##IMPL[] = SIGNATURE "\n--\n\n" BODY;                      \
-    extern const kv::frame::FunctionDef kv_def_##IMPL;                                     \
-    constinit const kv::frame::FunctionDef kv_def_##IMPL = {                               \
-        #IMPL, &kv::frame::entry<&IMPL, kv_doc_##IMPL>, kv_doc_##IMPL,                     \
+#define KV_FUNCTION(IMPL, SIGNATURE, BODY)                             \
+    static constexpr char kv_doc_##IMPL[] = SIGNATURE "\n--\n\n" BODY; \
+    extern const kv::frame::FunctionDef kv_def_##IMPL;                 \
+    constinit const kv::frame::FunctionDef kv_def_##IMPL = {           \
+        #IMPL, &kv::frame::entry<&IMPL, kv_doc_##IMPL>, kv_doc_##IMPL, \
         kv::frame::FnTraits<decltype(&IMPL)>::arity}

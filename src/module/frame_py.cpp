@@ -161,7 +161,9 @@ Signature parse_signature(const char* doc) {
 
 namespace {
 
-std::string fname(const Signature& sig) { return std::string(sig.name) + "()"; }
+std::string fname(const Signature& sig) {
+    return std::string(sig.name) + "()";
+}
 
 void raise_type_error(const std::string& message) {
     PyErr_SetString(PyExc_TypeError, message.c_str());
@@ -255,8 +257,8 @@ void wrap_conversion_error(std::string_view param) {
     Ref original = Ref::steal(exc);
     Ref text = Ref::steal(PyObject_Str(exc));
     if (!text) return;
-    Ref message = Ref::steal(PyUnicode_FromFormat("argument '%s': %U",
-                                                  std::string(param).c_str(), text.get()));
+    Ref message = Ref::steal(
+        PyUnicode_FromFormat("argument '%s': %U", std::string(param).c_str(), text.get()));
     if (!message) return;
     Ref wrapped = Ref::steal(PyObject_CallOneArg(PyExc_TypeError, message.get()));
     if (!wrapped) return;
@@ -267,8 +269,8 @@ void wrap_conversion_error(std::string_view param) {
 void raise_internal_fault(std::string_view message) {
     PyObject* type = internal_fault_type();
     if (!type) return;
-    Ref text = Ref::steal(PyUnicode_DecodeUTF8(message.data(),
-                                               static_cast<Py_ssize_t>(message.size()), "replace"));
+    Ref text = Ref::steal(
+        PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
     if (!text) return;
     PyErr_SetObject(type, text.get());
 }

@@ -8,8 +8,7 @@ namespace kv {
 namespace {
 
 struct HolderObject {
-    PyObject_HEAD
-    void* core;
+    PyObject_HEAD void* core;
     void (*destroy)(void*) noexcept;
 };
 
@@ -47,9 +46,13 @@ int set_builtins_module(PyObject* type) {
 
 }  // namespace
 
-const char* index_type_name(IndexKind kind) { return kNames[static_cast<int>(kind)]; }
+const char* index_type_name(IndexKind kind) {
+    return kNames[static_cast<int>(kind)];
+}
 
-PyTypeObject* index_type(IndexKind kind) { return g_types[static_cast<int>(kind)]; }
+PyTypeObject* index_type(IndexKind kind) {
+    return g_types[static_cast<int>(kind)];
+}
 
 PyObject* create_index_type(IndexKind kind) {
     int i = static_cast<int>(kind);
@@ -84,6 +87,8 @@ PyObject* make_index_object(IndexKind kind, void* core, void (*destroy)(void*) n
     return obj;
 }
 
-const void* index_core(PyObject* obj) { return reinterpret_cast<HolderObject*>(obj)->core; }
+const void* index_core(PyObject* obj) {
+    return reinterpret_cast<HolderObject*>(obj)->core;
+}
 
 }  // namespace kv

@@ -16,7 +16,11 @@ PyModuleDef g_module_def = {
     "kelvo_native",
     nullptr,  // empty module docstring
     0,        // no per-module state
-    nullptr, nullptr, nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 PyObject* g_module = nullptr;
@@ -49,9 +53,10 @@ PyObject* create_module() {
     if (!g_methods) {
         auto methods = std::make_unique<std::vector<PyMethodDef>>();
         for (const kv::frame::FunctionDef* def : kv::registry()) {
-            methods->push_back({def->name, reinterpret_cast<PyCFunction>(
-                                               reinterpret_cast<void (*)(void)>(def->fn)),
-                                METH_FASTCALL | METH_KEYWORDS, def->doc});
+            methods->push_back(
+                {def->name,
+                 reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)(void)>(def->fn)),
+                 METH_FASTCALL | METH_KEYWORDS, def->doc});
         }
         g_methods = methods.release();
     }

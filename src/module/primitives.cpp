@@ -43,7 +43,11 @@ std::string digest_hex(const EVP_MD* md, std::string_view data) {
 
 }  // namespace
 
-std::string md5_hex(std::string_view data) { return digest_hex(EVP_md5(), data); }
-std::string sha256_hex(std::string_view data) { return digest_hex(EVP_sha256(), data); }
+std::string md5_hex(std::string_view data) {
+    return digest_hex(EVP_md5(), data);
+}
+std::string sha256_hex(std::string_view data) {
+    return digest_hex(EVP_sha256(), data);
+}
 
 }  // namespace kv::primitives

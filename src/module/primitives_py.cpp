@@ -1,24 +1,23 @@
 // cosine_similarity, compute_doc_hash, compute_sha256.
 #include "module/frame.h"
 #include "module/primitives.h"
+#include "module/pyvalues.h"
 #include "text/unicode.h"
 
 namespace {
 
 using namespace kv;
 
-PyObject* new_str(const std::string& s) {
-    return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-}
-
 PyObject* cosine_similarity(FloatList a, FloatList b) {
     return PyFloat_FromDouble(primitives::cosine_similarity(a, b));
 }
 
-PyObject* compute_doc_hash(Text text) { return new_str(primitives::md5_hex(text.view)); }
+PyObject* compute_doc_hash(Text text) {
+    return make_str(primitives::md5_hex(text.view)).release();
+}
 
 PyObject* compute_sha256(Text text) {
-    return new_str(primitives::sha256_hex(kv::text::trim_white_space(text.view)));
+    return make_str(primitives::sha256_hex(kv::text::trim_white_space(text.view))).release();
 }
 
 }  // namespace

@@ -13,7 +13,7 @@ namespace kv {
 // A strong reference. Everything the module keeps using across a call into
 // Python code (a dict lookup, __str__, __index__ ...) is held through one.
 class Ref {
-public:
+  public:
     Ref() noexcept = default;
     // Takes over a new reference (may be null).
     static Ref steal(PyObject* o) noexcept { return Ref(o); }
@@ -33,7 +33,7 @@ public:
     // Gives up ownership: the caller now owns the reference.
     PyObject* release() noexcept { return std::exchange(p_, nullptr); }
 
-private:
+  private:
     explicit Ref(PyObject* o) noexcept : p_(o) {}
     PyObject* p_ = nullptr;
 };
@@ -55,7 +55,9 @@ inline void check_status(int status) {
     if (status < 0) throw PyErrorSet{};
 }
 
-[[noreturn]] inline void fault(std::string message) { throw InternalError{std::move(message)}; }
+[[noreturn]] inline void fault(std::string message) {
+    throw InternalError{std::move(message)};
+}
 
 // The InternalFault exception type (a BaseException subclass), created once.
 PyObject* internal_fault_type();

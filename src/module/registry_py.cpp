@@ -10,16 +10,14 @@ namespace kv {
 namespace {
 
 const frame::FunctionDef* const kRegistry[] = {
-    &kv_def_preprocess_documents,
-    &kv_def_build_bm25_index,
-    &kv_def_search_bm25,
-    &kv_def_compute_doc_hash,
-    &kv_def_compute_sha256,
-    &kv_def_cosine_similarity,
+    &kv_def_preprocess_documents, &kv_def_build_bm25_index, &kv_def_search_bm25,
+    &kv_def_compute_doc_hash,     &kv_def_compute_sha256,   &kv_def_cosine_similarity,
 };
 
 }  // namespace
 
-std::span<const frame::FunctionDef* const> registry() { return kRegistry; }
+std::span<const frame::FunctionDef* const> registry() {
+    return kRegistry;
+}
 
 }  // namespace kv
