@@ -14,6 +14,8 @@ struct HolderObject {
 
 PyTypeObject* g_types[2] = {nullptr, nullptr};
 const char* const kNames[2] = {"Bm25Index", "SymbolIndex"};
+// The dotted names set __module__ to "builtins" at creation.
+const char* const kSpecNames[2] = {"builtins.Bm25Index", "builtins.SymbolIndex"};
 
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
     PyErr_Format(PyExc_TypeError, "No constructor defined for %s", type->tp_name);
@@ -35,15 +37,6 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-int set_builtins_module(PyObject* type) {
-    Ref dict = Ref::steal(PyType_GetDict(reinterpret_cast<PyTypeObject*>(type)));
-    Ref name = Ref::steal(PyUnicode_FromString("builtins"));
-    if (!dict || !name) return -1;
-    if (PyDict_SetItemString(dict.get(), "__module__", name.get()) < 0) return -1;
-    PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
-    return 0;
-}
-
 }  // namespace
 
 const char* index_type_name(IndexKind kind) {
@@ -57,17 +50,14 @@ PyTypeObject* index_type(IndexKind kind) {
 PyObject* create_index_type(IndexKind kind) {
     int i = static_cast<int>(kind);
     if (!g_types[i]) {
-        // A name without a dot places the class in the "builtins" module.
-        PyType_Spec spec = {kNames[i], sizeof(HolderObject), 0,
+        PyType_Spec spec = {kSpecNames[i], sizeof(HolderObject), 0,
                             Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
         PyObject* type = PyType_FromSpec(&spec);
         if (!type) return nullptr;
-        // A dotless name leaves __module__ unset on a heap type; the classes
-        // report the "builtins" module, as static types without a module do.
-        if (set_builtins_module(type) < 0) {
-            Py_DECREF(type);
-            return nullptr;
-        }
+        // Messages built from tp_name then read "Bm25Index", like those of a
+        // static builtin type. The heap type frees its own copy of the spec
+        // name, not tp_name, so pointing at a static string is safe.
+        reinterpret_cast<PyTypeObject*>(type)->tp_name = kNames[i];
         g_types[i] = reinterpret_cast<PyTypeObject*>(type);
     }
     return Py_NewRef(reinterpret_cast<PyObject*>(g_types[i]));
