@@ -43,33 +43,35 @@ class TermTable {
 
     std::size_t size() const { return offsets_.size(); }
 
-    uint32_t find(std::string_view key) const { return find_hashed(key, hash_bytes(key)); }
-
-    uint32_t find_hashed(std::string_view key, uint64_t h) const {
-        std::size_t mask = slots_.size() - 1;
+    uint32_t find(std::string_view key) const {
+        const uint64_t h = hash_bytes(key);
+        const uint64_t pre = prefix(key);
+        const std::size_t mask = slots_.size() - 1;
         for (std::size_t i = h & mask;; i = (i + 1) & mask) {
             const Slot& s = slots_[i];
             if (s.id == kNone) return kNone;
-            if (s.hash == h && term(s.id) == key) return s.id;
+            if (matches(s, h, pre, key)) return s.id;
         }
     }
 
     // Returns the id of key, adding it if absent.
     uint32_t intern(std::string_view key) {
-        uint64_t h = hash_bytes(key);
-        std::size_t mask = slots_.size() - 1;
+        const uint64_t h = hash_bytes(key);
+        const uint64_t pre = prefix(key);
+        const std::size_t mask = slots_.size() - 1;
         std::size_t i = h & mask;
         for (;; i = (i + 1) & mask) {
             const Slot& s = slots_[i];
             if (s.id == kNone) break;
-            if (s.hash == h && term(s.id) == key) return s.id;
+            if (matches(s, h, pre, key)) return s.id;
         }
-        uint32_t id = static_cast<uint32_t>(offsets_.size());
+        const uint32_t id = static_cast<uint32_t>(offsets_.size());
         offsets_.push_back(arena_.size());
         lengths_.push_back(static_cast<uint32_t>(key.size()));
         arena_.append(key);
-        slots_[i] = {h, id};
-        if ((offsets_.size() + 1) * 4 > slots_.size() * 3) rehash(slots_.size() * 2);
+        slots_[i] = {h, pre, id, static_cast<uint32_t>(key.size())};
+        // Keep the load factor at or below one half: probes stay short.
+        if (offsets_.size() * 2 > slots_.size()) rehash(slots_.size() * 2);
         return id;
     }
 
@@ -84,14 +86,30 @@ class TermTable {
     }
 
   private:
+    // The first eight bytes of the key ride in the slot, so keys of up to
+    // eight bytes (most tokens) compare without touching the arena.
     struct Slot {
         uint64_t hash;
+        uint64_t prefix;
         uint32_t id;
+        uint32_t len;
     };
 
+    static uint64_t prefix(std::string_view key) {
+        uint64_t w = 0;
+        std::memcpy(&w, key.data(), key.size() < 8 ? key.size() : 8);
+        return w;
+    }
+
+    bool matches(const Slot& s, uint64_t h, uint64_t pre, std::string_view key) const {
+        if (s.hash != h || s.prefix != pre || s.len != key.size()) return false;
+        return key.size() <= 8 ||
+               std::memcmp(arena_.data() + offsets_[s.id] + 8, key.data() + 8, key.size() - 8) == 0;
+    }
+
     void rehash(std::size_t n) {
-        std::vector<Slot> fresh(n, Slot{0, kNone});
-        std::size_t mask = n - 1;
+        std::vector<Slot> fresh(n, Slot{0, 0, kNone, 0});
+        const std::size_t mask = n - 1;
         for (const Slot& s : slots_) {
             if (s.id == kNone) continue;
             std::size_t i = s.hash & mask;
