@@ -11,28 +11,51 @@
 
 namespace kv::lexical {
 
-inline uint64_t hash_bytes(std::string_view s) {
-    // 64-bit multiply-mix over 8-byte words; plenty for short tokens.
-    const uint64_t m = 0x9E3779B97F4A7C15ull;
-    uint64_t h = 0x243F6A8885A308D3ull ^ (s.size() * m);
-    const char* p = s.data();
-    std::size_t n = s.size();
-    while (n >= 8) {
+// The first min(n, 8) bytes of p packed little-endian, zero above; n > 0.
+// Two overlapping fixed-size loads instead of a variable-length copy.
+inline uint64_t load_prefix(const char* p, std::size_t n) {
+    if (n >= 8) {
         uint64_t w;
         std::memcpy(&w, p, 8);
-        h = (h ^ w) * m;
-        h ^= h >> 29;
-        p += 8;
-        n -= 8;
+        return w;
     }
-    if (n) {
-        uint64_t w = 0;
-        std::memcpy(&w, p, n);
-        h = (h ^ w) * m;
-        h ^= h >> 29;
+    if (n >= 4) {
+        uint32_t lo, hi;
+        std::memcpy(&lo, p, 4);
+        std::memcpy(&hi, p + n - 4, 4);
+        return static_cast<uint64_t>(lo) | (static_cast<uint64_t>(hi) << (8 * (n - 4)));
     }
-    h *= 0xBF58476D1CE4E5B9ull;
-    return h ^ (h >> 31);
+    if (n == 0) return 0;
+    const auto b = [&](std::size_t i) {
+        return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
+    };
+    return b(0) | (b(n / 2) << (8 * (n / 2))) | (b(n - 1) << (8 * (n - 1)));
+}
+
+inline uint64_t mix64(uint64_t h) {
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    h ^= h >> 32;
+    h *= 0xD6E8FEB86659FD93ull;
+    return h ^ (h >> 32);
+}
+
+// Hash of a byte string whose first eight bytes are `prefix` (see load_prefix).
+inline uint64_t hash_bytes(std::string_view s, uint64_t prefix) {
+    const uint64_t m = 0x9E3779B97F4A7C15ull;
+    uint64_t h = prefix ^ (s.size() * m);
+    if (s.size() > 8) {
+        const char* p = s.data() + 8;
+        std::size_t n = s.size() - 8;
+        for (; n >= 8; p += 8, n -= 8) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            h = (h ^ w) * m;
+            h ^= h >> 29;
+        }
+        if (n) h = (h ^ load_prefix(p, n)) * m;
+    }
+    return mix64(h);
 }
 
 class TermTable {
@@ -41,14 +64,14 @@ class TermTable {
 
     TermTable() { rehash(64); }
 
-    std::size_t size() const { return offsets_.size(); }
+    std::size_t size() const { return count_; }
 
     uint32_t find(std::string_view key) const {
-        const uint64_t h = hash_bytes(key);
-        const uint64_t pre = prefix(key);
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            const Slot& s = slots_[i];
+        const uint64_t pre = load_prefix(key.data(), key.size());
+        const uint64_t h = hash_bytes(key, pre);
+        const Slot* slots = slots_.data();
+        for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+            const Slot& s = slots[i];
             if (s.id == kNone) return kNone;
             if (matches(s, h, pre, key)) return s.id;
         }
@@ -56,22 +79,22 @@ class TermTable {
 
     // Returns the id of key, adding it if absent.
     uint32_t intern(std::string_view key) {
-        const uint64_t h = hash_bytes(key);
-        const uint64_t pre = prefix(key);
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t i = h & mask;
-        for (;; i = (i + 1) & mask) {
-            const Slot& s = slots_[i];
+        const uint64_t pre = load_prefix(key.data(), key.size());
+        const uint64_t h = hash_bytes(key, pre);
+        Slot* slots = slots_.data();
+        std::size_t i = h & mask_;
+        for (;; i = (i + 1) & mask_) {
+            const Slot& s = slots[i];
             if (s.id == kNone) break;
             if (matches(s, h, pre, key)) return s.id;
         }
-        const uint32_t id = static_cast<uint32_t>(offsets_.size());
+        const uint32_t id = count_++;
         offsets_.push_back(arena_.size());
         lengths_.push_back(static_cast<uint32_t>(key.size()));
         arena_.append(key);
-        slots_[i] = {h, pre, id, static_cast<uint32_t>(key.size())};
+        slots[i] = {h, pre, id, static_cast<uint32_t>(key.size())};
         // Keep the load factor at or below one half: probes stay short.
-        if (offsets_.size() * 2 > slots_.size()) rehash(slots_.size() * 2);
+        if (std::size_t{count_} * 2 > mask_ + 1) rehash((mask_ + 1) * 2);
         return id;
     }
 
@@ -95,14 +118,9 @@ class TermTable {
         uint32_t len;
     };
 
-    static uint64_t prefix(std::string_view key) {
-        uint64_t w = 0;
-        std::memcpy(&w, key.data(), key.size() < 8 ? key.size() : 8);
-        return w;
-    }
-
     bool matches(const Slot& s, uint64_t h, uint64_t pre, std::string_view key) const {
         if (s.hash != h || s.prefix != pre || s.len != key.size()) return false;
+        // Equal prefixes and lengths: only bytes past the eighth can differ.
         return key.size() <= 8 ||
                std::memcmp(arena_.data() + offsets_[s.id] + 8, key.data() + 8, key.size() - 8) == 0;
     }
@@ -117,9 +135,12 @@ class TermTable {
             fresh[i] = s;
         }
         slots_.swap(fresh);
+        mask_ = n - 1;
     }
 
     std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    uint32_t count_ = 0;
     std::string arena_;
     std::vector<uint64_t> offsets_;
     std::vector<uint32_t> lengths_;
