@@ -2,12 +2,35 @@
 
 #include "text/unicode.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kv::text {
 
 namespace {
 
 inline bool is_terminator(char c) {
     return c == '.' || c == '!' || c == '?';
+}
+
+// The first '.', '!' or '?' in [p, end), or end.
+const char* find_terminator(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i dot = _mm_set1_epi8('.');
+    const __m128i bang = _mm_set1_epi8('!');
+    const __m128i question = _mm_set1_epi8('?');
+    while (end - p >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, dot), _mm_cmpeq_epi8(v, bang)),
+                                   _mm_cmpeq_epi8(v, question));
+        if (int mask = _mm_movemask_epi8(hit))
+            return p + __builtin_ctz(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && !is_terminator(*p)) ++p;
+    return p;
 }
 
 // Bytes skipped after a cut point (other White_Space is left to trimming).
@@ -22,15 +45,20 @@ class Builder {
     void piece(std::string_view p) {
         p = trim_white_space(p);
         if (p.empty()) return;
-        if (p.size() < min_chars_ && !out_.ends.empty()) {
-            // The last sentence is the tail of the buffer: extend it.
-            out_.text.push_back(' ');
-            out_.text.append(p);
-            out_.ends.back() = out_.text.size();
+        std::vector<std::string_view>& items = out_.items;
+        if (p.size() < min_chars_ && !items.empty()) {
+            // Only the last sentence ever grows, so if it owns a string it
+            // is the newest one in `merged`.
+            std::deque<std::string>& merged = out_.merged;
+            if (merged.empty() || items.back().data() != merged.back().data())
+                merged.emplace_back(items.back());
+            std::string& last = merged.back();
+            last.push_back(' ');
+            last.append(p);
+            items.back() = last;
             return;
         }
-        out_.text.append(p);
-        out_.ends.push_back(out_.text.size());
+        items.push_back(p);
     }
 
   private:
@@ -42,22 +70,22 @@ class Builder {
 
 Sentences segment_text(std::string_view text, std::uint64_t min_chars) {
     Sentences out;
-    out.text.reserve(text.size());
     Builder builder(out, min_chars);
 
     const char* begin = text.data();
     const char* end = begin + text.size();
     const char* start = begin;
-    // A cut point is a White_Space character right after a terminator; the
-    // terminator is ASCII, so it is the byte just before the cut.
-    for (const char* p = begin + 1; p < end; ++p) {
-        if (!is_terminator(p[-1])) continue;
-        if (white_space_len(p, end) == 0) continue;
-        builder.piece(std::string_view(start, static_cast<std::size_t>(p - start)));
+    // A cut point is a White_Space character right after a terminator. The
+    // terminators are ASCII, so the byte before a cut point is the terminator
+    // and the cut point starts a character.
+    for (const char* t = find_terminator(begin, end); t < end; t = find_terminator(t + 1, end)) {
+        const char* cut = t + 1;
+        if (cut == end || white_space_len(cut, end) == 0) continue;
+        builder.piece(std::string_view(start, static_cast<std::size_t>(cut - start)));
         // The next piece starts after the spaces, tabs and line breaks that
-        // follow; none of those bytes can precede another cut point, so the
-        // scan itself simply goes on.
-        start = p;
+        // follow; the search goes on from the cut point, as none of those
+        // bytes is a terminator.
+        start = cut;
         while (start < end && is_restart_skip(*start)) ++start;
     }
     builder.piece(std::string_view(start, static_cast<std::size_t>(end - start)));

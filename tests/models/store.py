@@ -138,3 +138,40 @@ def segment_text_re(text: str, min_chars: int) -> list[str]:
         else:
             out.append(piece)
     return out
+
+
+def probe_file(path: str, hash_hex: str) -> bool | None:
+    """The probe in Python: map the file and binary-search it."""
+    import mmap
+    import os
+
+    target = parse_hex(hash_hex)
+    if target is None:
+        return False
+    try:
+        fd = os.open(path, os.O_RDONLY)
+    except OSError:
+        return None
+    try:
+        size = os.fstat(fd).st_size
+        if size < 8:
+            return None
+        with mmap.mmap(fd, size, prot=mmap.PROT_READ) as m:
+            if m[:4] != MAGIC:
+                return None
+            (n,) = struct.unpack_from("<I", m, 4)
+            if size < 8 + 16 * n:
+                return None
+            lo, hi = 0, n
+            while lo < hi:
+                mid = lo + (hi - lo) // 2
+                d = m[8 + 16 * mid: 24 + 16 * mid]
+                if d == target:
+                    return True
+                if d > target:
+                    hi = mid
+                else:
+                    lo = mid + 1
+            return False
+    finally:
+        os.close(fd)
