@@ -18,17 +18,27 @@ N_DIGESTS = 1_000_000
 PROSE_BYTES = 10 * 1024 * 1024
 
 
+def paired(ours, peer, repeats=5):
+    """Medians of ours() and peer(), timed alternately so that both see the
+    same machine load."""
+    a, b = [], []
+    for _ in range(repeats):
+        a.append(median_time(ours, repeats=1))
+        b.append(median_time(peer, repeats=1))
+    return statistics.median(a), statistics.median(b)
+
+
 def digests_table(t: Table):
     rng = random.Random(1)
     words = ["alpha", "beta", "gamma", "delta", "\u00e9t\u00e9", "data", "index", "token"]
     short = [" ".join(rng.choices(words, k=8)) for _ in range(20_000)]
     long = [" ".join(rng.choices(words, k=2000)) for _ in range(200)]
     for label, texts in (("20,000 texts of ~50 B", short), ("200 texts of ~14 KB", long)):
-        ours = median_time(lambda: [kn.compute_doc_hash(s) for s in texts])
-        peer = median_time(lambda: [hashlib.md5(s.encode()).hexdigest() for s in texts])
+        ours, peer = paired(lambda: [kn.compute_doc_hash(s) for s in texts],
+                            lambda: [hashlib.md5(s.encode()).hexdigest() for s in texts])
         t.add(f"compute_doc_hash, {label}", ours, "hashlib.md5(...).hexdigest()", peer)
-        ours = median_time(lambda: [kn.compute_sha256(s) for s in texts])
-        peer = median_time(
+        ours, peer = paired(
+            lambda: [kn.compute_sha256(s) for s in texts],
             lambda: [hashlib.sha256(s.strip().encode("utf-8")).hexdigest() for s in texts])
         t.add(f"compute_sha256, {label}", ours, "hashlib.sha256(strip)", peer)
 
@@ -97,8 +107,8 @@ def segment_table(t: Table):
     ascii_text = text.replace("\u00e9", "e").replace("\u00ef", "i")
     for label, s in (("10 MB prose, ASCII", ascii_text), ("10 MB prose, some non-ASCII", text)):
         kn.segment_text(s, 20)  # the str caches its UTF-8 form on first use
-        ours = median_time(lambda: kn.segment_text(s, 20), repeats=5)
-        peer = median_time(lambda: model.segment_text_re(s, 20), repeats=3)
+        ours, peer = paired(lambda: kn.segment_text(s, 20),
+                            lambda: model.segment_text_re(s, 20))
         t.add(f"segment_text, {label}", ours, "re.split + merging", peer)
     peer = median_time(lambda: model.segment_text(ascii_text, 20), repeats=1)
     t.add("segment_text, 10 MB prose, ASCII", median_time(lambda: kn.segment_text(ascii_text, 20)),

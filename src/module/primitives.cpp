@@ -33,10 +33,27 @@ std::string to_hex(const unsigned char* bytes, std::size_t n) {
 
 namespace {
 
+// The digest implementations are fetched once: the implicit fetch that
+// EVP_md5() and EVP_sha256() cause on every use costs more than hashing a
+// short text.
+const EVP_MD* fetched(const char* name, const EVP_MD* legacy) {
+    EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+    return md ? md : legacy;
+}
+
+// One digest context per thread, reset for each digest.
+struct DigestContext {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~DigestContext() { EVP_MD_CTX_free(ctx); }
+};
+
 std::string digest_hex(const EVP_MD* md, std::string_view data) {
+    thread_local DigestContext holder;
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (!EVP_Digest(data.data(), data.size(), out, &len, md, nullptr))
+    if (!holder.ctx || !EVP_DigestInit_ex(holder.ctx, md, nullptr) ||
+        !EVP_DigestUpdate(holder.ctx, data.data(), data.size()) ||
+        !EVP_DigestFinal_ex(holder.ctx, out, &len))
         throw std::runtime_error("digest computation failed");
     return to_hex(out, len);
 }
@@ -44,10 +61,12 @@ std::string digest_hex(const EVP_MD* md, std::string_view data) {
 }  // namespace
 
 std::string md5_hex(std::string_view data) {
-    return digest_hex(EVP_md5(), data);
+    static const EVP_MD* const md = fetched("MD5", EVP_md5());
+    return digest_hex(md, data);
 }
 std::string sha256_hex(std::string_view data) {
-    return digest_hex(EVP_sha256(), data);
+    static const EVP_MD* const md = fetched("SHA256", EVP_sha256());
+    return digest_hex(md, data);
 }
 
 }  // namespace kv::primitives

@@ -45,20 +45,22 @@ class Builder {
     void piece(std::string_view p) {
         p = trim_white_space(p);
         if (p.empty()) return;
-        std::vector<std::string_view>& items = out_.items;
+        std::vector<Sentences::Item>& items = out_.items;
         if (p.size() < min_chars_ && !items.empty()) {
-            // Only the last sentence ever grows, so if it owns a string it
-            // is the newest one in `merged`.
-            std::deque<std::string>& merged = out_.merged;
-            if (merged.empty() || items.back().data() != merged.back().data())
-                merged.emplace_back(items.back());
-            std::string& last = merged.back();
-            last.push_back(' ');
-            last.append(p);
-            items.back() = last;
+            Sentences::Item& last = items.back();
+            std::string& merged = out_.merged;
+            if (!last.in_merged) {
+                // Move the sentence to the tail of `merged` before it grows.
+                std::string_view old = out_[items.size() - 1];
+                last = {merged.size(), old.size(), true};
+                merged.append(old);
+            }
+            merged.push_back(' ');
+            merged.append(p);
+            last.len += 1 + p.size();
             return;
         }
-        items.push_back(p);
+        items.push_back({static_cast<std::size_t>(p.data() - out_.text.data()), p.size(), false});
     }
 
   private:
@@ -70,6 +72,7 @@ class Builder {
 
 Sentences segment_text(std::string_view text, std::uint64_t min_chars) {
     Sentences out;
+    out.text = text;
     Builder builder(out, min_chars);
 
     const char* begin = text.data();

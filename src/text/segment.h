@@ -3,7 +3,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,13 +10,25 @@
 namespace kv::text {
 
 // The sentences of a text. Most are slices of the text itself; a sentence
-// that absorbed short pieces is a string of its own in `merged`.
+// that absorbed short pieces is built in `merged`, where the sentences that
+// grew are laid end to end (only the last sentence ever grows, so it is
+// always at the tail).
 struct Sentences {
-    std::vector<std::string_view> items;
-    std::deque<std::string> merged;  // a deque keeps its strings in place
+    struct Item {
+        std::size_t start;
+        std::size_t len;
+        bool in_merged;
+    };
+    std::string_view text;
+    std::string merged;
+    std::vector<Item> items;
 
     std::size_t size() const { return items.size(); }
-    std::string_view operator[](std::size_t i) const { return items[i]; }
+    std::string_view operator[](std::size_t i) const {
+        const Item& it = items[i];
+        return it.in_merged ? std::string_view(merged).substr(it.start, it.len)
+                            : text.substr(it.start, it.len);
+    }
 };
 
 // Cuts `text` after every '.', '!' or '?' that is followed by White_Space,
