@@ -20,6 +20,9 @@ def test_signature_and_docstring():
     assert "look-behind" in lines[5]
     assert lines[6] == "scan for [.!?] followed by whitespace and split at the whitespace boundary."
     assert len(lines) == 7
+    names = kn.__all__
+    assert names.index("probe_hash_store") < names.index("segment_text")
+    assert names[names.index("segment_text") + 1] == "cosine_similarity"
 
 
 @pytest.mark.parametrize("text, min_chars, expected", [

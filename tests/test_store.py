@@ -53,8 +53,8 @@ def test_signatures_and_docstrings():
         "or unreadable (Python falls back).")
     names = kn.__all__
     i = names.index("compute_sha256")
-    assert names[i + 1:i + 5] == ["save_hash_store_binary", "load_hash_store_binary",
-                                  "probe_hash_store", "segment_text"]
+    assert names[i + 1:i + 4] == ["save_hash_store_binary", "load_hash_store_binary",
+                                  "probe_hash_store"]
 
 
 @pytest.mark.parametrize("call, exc, message", [
@@ -366,3 +366,12 @@ def test_probe_survives_concurrent_truncation(tmp_path):
     assert set(seen) <= {"True", "False", "None"}
     assert "None" in seen or "True" in seen
     assert read(path) == full
+
+
+@pytest.mark.skipif(os.geteuid() == 0, reason="root may write any file")
+def test_read_only_store_not_replaced(path):
+    kn.save_hash_store_binary(path, [MD5_ABC])
+    os.chmod(path, 0o444)
+    with pytest.raises(OSError, match=r"^Permission denied \(os error 13\)$"):
+        kn.save_hash_store_binary(path, [])
+    assert kn.load_hash_store_binary(path) == [MD5_ABC]

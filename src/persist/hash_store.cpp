@@ -185,6 +185,9 @@ StoreStatus save_hash_store(std::string_view path_view, std::vector<Digest>& dig
         if (S_ISDIR(st.st_mode)) return StoreStatus::os(EISDIR);
         // Devices and pipes cannot be replaced; they are written as they are.
         if (!S_ISREG(st.st_mode)) return write_in_place(path, image);
+        // Replacing a store takes the same right as rewriting it.
+        if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+            return StoreStatus::os(errno);
         mode_t mode = st.st_mode & 07777;
         // Through a symbolic link the file it names is replaced, not the link.
         struct stat lst;
