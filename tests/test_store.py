@@ -6,6 +6,7 @@ import stat
 import subprocess
 import sys
 import textwrap
+import time
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -375,3 +376,41 @@ def test_read_only_store_not_replaced(path):
     with pytest.raises(OSError, match=r"^Permission denied \(os error 13\)$"):
         kn.save_hash_store_binary(path, [])
     assert kn.load_hash_store_binary(path) == [MD5_ABC]
+
+
+def test_probes_during_saves_see_whole_stores(tmp_path):
+    """While another process keeps saving the store, a probe sees either the
+    old or the new file, never one cut short: a digest kept by every save is
+    always found."""
+    path = str(tmp_path / "hashes.bin")
+    hashes = ["%032x" % (i * 104729) for i in range(20_000)]
+    kn.save_hash_store_binary(path, hashes)
+    stop = str(tmp_path / "stop")
+    ready = str(tmp_path / "ready")
+    saver = subprocess.Popen([sys.executable, "-c", textwrap.dedent(f"""
+        import os, kelvo_native as kn
+        hashes = ["%032x" % (i * 104729) for i in range(20_000)]
+        i = 0
+        while not os.path.exists({stop!r}):
+            i += 1
+            kn.save_hash_store_binary({path!r}, hashes + ["%032x" % (i + 1)])
+            if i == 1:
+                open({ready!r}, "w").close()
+    """)], env=dict(os.environ))
+    try:
+        deadline = time.monotonic() + 30
+        while not os.path.exists(ready) and time.monotonic() < deadline:
+            time.sleep(0.01)
+        answers = set()
+        probes = hashes[::500]
+        end = time.monotonic() + 1.0
+        while time.monotonic() < end:
+            for h in probes:
+                answers.add(kn.probe_hash_store(path, h))
+    finally:
+        open(stop, "w").close()
+        saver.wait(timeout=30)
+    assert saver.returncode == 0
+    assert answers == {True}
+    assert set(hashes) <= set(kn.load_hash_store_binary(path))
+    assert [f for f in os.listdir(tmp_path) if f.endswith(".tmp")] == []
