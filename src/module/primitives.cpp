@@ -21,13 +21,17 @@ double cosine_similarity(std::span<const double> a, std::span<const double> b) {
     return dot / denom;
 }
 
-std::string to_hex(const unsigned char* bytes, std::size_t n) {
+void to_hex(const unsigned char* bytes, std::size_t n, char* out) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out(n * 2, '0');
     for (std::size_t i = 0; i < n; ++i) {
         out[2 * i] = kDigits[bytes[i] >> 4];
         out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
     }
+}
+
+std::string to_hex(const unsigned char* bytes, std::size_t n) {
+    std::string out(n * 2, '0');
+    to_hex(bytes, n, out.data());
     return out;
 }
 

@@ -1,5 +1,6 @@
 // save_hash_store_binary, load_hash_store_binary, probe_hash_store.
 #include "module/frame.h"
+#include "module/primitives.h"
 #include "persist/hash_store.h"
 
 #include <vector>
@@ -52,18 +53,13 @@ PyObject* load_hash_store_binary(Text path) {
     StoreStatus s = persist::load_hash_store(path.view, raw, count);
     if (!s.ok()) raise_status(s);
 
-    static constexpr char kDigits[] = "0123456789abcdef";
     Ref list = check(PyList_New(static_cast<Py_ssize_t>(count)));
     const auto* p = reinterpret_cast<const unsigned char*>(raw.data()) + 8;
     for (std::uint32_t i = 0; i < count; ++i, p += 16) {
-        // ASCII str filled in place: two lower-case hex digits per byte.
+        // An ASCII str filled in place.
         PyObject* str = PyUnicode_New(32, 127);
         if (!str) throw PyErrorSet{};
-        auto* out = static_cast<char*>(PyUnicode_DATA(str));
-        for (int k = 0; k < 16; ++k) {
-            out[2 * k] = kDigits[p[k] >> 4];
-            out[2 * k + 1] = kDigits[p[k] & 0x0F];
-        }
+        primitives::to_hex(p, 16, static_cast<char*>(PyUnicode_DATA(str)));
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), str);
     }
     return list.release();
