@@ -117,7 +117,8 @@ StoreStatus write_replacing(const std::string& path, const std::string& image,
     // A replaced store keeps its permission bits; a new one has 0666 less the umask.
     if (keep_mode) ::fchmod(fd.get(), *keep_mode);
     if (int e = write_all(fd.get(), image.data(), image.size())) return fail(e);
-    if (::fsync(fd.get()) != 0) return fail(errno);
+    // File systems that cannot sync say so with EINVAL; that is no failure.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != ENOTSUP) return fail(errno);
     if (int e = fd.close_checked()) return fail(e);
     if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(errno);
 
