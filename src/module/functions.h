@@ -12,3 +12,9 @@ extern const kv::frame::FunctionDef kv_def_search_bm25;
 extern const kv::frame::FunctionDef kv_def_compute_doc_hash;
 extern const kv::frame::FunctionDef kv_def_compute_sha256;
 extern const kv::frame::FunctionDef kv_def_cosine_similarity;
+// persist/hash_store_py.cpp
+extern const kv::frame::FunctionDef kv_def_save_hash_store_binary;
+extern const kv::frame::FunctionDef kv_def_load_hash_store_binary;
+extern const kv::frame::FunctionDef kv_def_probe_hash_store;
+// text/segment_py.cpp
+extern const kv::frame::FunctionDef kv_def_segment_text;
