@@ -9,12 +9,20 @@ namespace kv {
 
 namespace {
 
+// clang-format off
 const frame::FunctionDef* const kRegistry[] = {
-    &kv_def_preprocess_documents,   &kv_def_build_bm25_index, &kv_def_search_bm25,
-    &kv_def_compute_doc_hash,       &kv_def_compute_sha256,   &kv_def_save_hash_store_binary,
-    &kv_def_load_hash_store_binary, &kv_def_probe_hash_store, &kv_def_segment_text,
+    &kv_def_preprocess_documents,
+    &kv_def_build_bm25_index,
+    &kv_def_search_bm25,
+    &kv_def_compute_doc_hash,
+    &kv_def_compute_sha256,
+    &kv_def_save_hash_store_binary,
+    &kv_def_load_hash_store_binary,
+    &kv_def_probe_hash_store,
+    &kv_def_segment_text,
     &kv_def_cosine_similarity,
 };
+// clang-format on
 
 }  // namespace
 
