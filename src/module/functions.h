@@ -12,3 +12,11 @@ extern const kv::frame::FunctionDef kv_def_search_bm25;
 extern const kv::frame::FunctionDef kv_def_compute_doc_hash;
 extern const kv::frame::FunctionDef kv_def_compute_sha256;
 extern const kv::frame::FunctionDef kv_def_cosine_similarity;
+// fusion/score_fusion_py.cpp
+extern const kv::frame::FunctionDef kv_def_score_fusion_weighted;
+extern const kv::frame::FunctionDef kv_def_score_fusion_rrf;
+// fusion/filters_py.cpp
+extern const kv::frame::FunctionDef kv_def_dedupe_best_by_id;
+extern const kv::frame::FunctionDef kv_def_filter_results_by_threshold;
+// fusion/mmr_py.cpp
+extern const kv::frame::FunctionDef kv_def_mmr_rerank;

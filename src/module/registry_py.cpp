@@ -10,8 +10,17 @@ namespace kv {
 namespace {
 
 const frame::FunctionDef* const kRegistry[] = {
-    &kv_def_preprocess_documents, &kv_def_build_bm25_index, &kv_def_search_bm25,
-    &kv_def_compute_doc_hash,     &kv_def_compute_sha256,   &kv_def_cosine_similarity,
+    &kv_def_preprocess_documents,
+    &kv_def_build_bm25_index,
+    &kv_def_search_bm25,
+    &kv_def_compute_doc_hash,
+    &kv_def_compute_sha256,
+    &kv_def_cosine_similarity,
+    &kv_def_score_fusion_weighted,
+    &kv_def_score_fusion_rrf,
+    &kv_def_dedupe_best_by_id,
+    &kv_def_filter_results_by_threshold,
+    &kv_def_mmr_rerank,
 };
 
 }  // namespace
