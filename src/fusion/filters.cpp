@@ -1,6 +1,6 @@
 #include "fusion/filters.h"
 
-#include "lexical/term_table.h"
+#include "fusion/id_table.h"
 
 #include <cstdint>
 #include <limits>
@@ -11,12 +11,10 @@ namespace kv::fusion {
 std::vector<std::size_t> best_by_id(std::span<const std::string_view> ids,
                                     std::span<const double> scores) {
     if (ids.size() != scores.size()) throw std::logic_error("ids and scores differ in length");
-    lexical::TermTable table;
+    IdTable table(ids.size());
     std::vector<std::size_t> best;  // dense id (first-occurrence order) -> item
     for (std::size_t i = 0; i < ids.size(); ++i) {
         if (ids[i].empty()) continue;
-        if (ids[i].size() > std::numeric_limits<uint32_t>::max())
-            throw std::length_error("result id too long");
         const uint32_t d = table.intern(ids[i]);
         if (d == best.size())
             best.push_back(i);

@@ -3,7 +3,10 @@
 #include "text/unicode.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <stdexcept>
+#include <utility>
 
 namespace kv::fusion {
 
@@ -54,25 +57,47 @@ TokenSet token_set(std::string_view text) {
     return set;
 }
 
-double jaccard(const TokenSet& a, const TokenSet& b) {
+namespace {
+
+// The token sets as sorted lists of token ranks: a token's rank is its place
+// in the byte-wise order of all distinct tokens, so rank order is token order
+// and the merge walk compares integers instead of strings.
+std::vector<std::vector<uint32_t>> rank_sets(std::span<const TokenSet> sets) {
+    std::vector<std::pair<std::string_view, uint32_t>> all;  // (token, set)
+    std::size_t total = 0;
+    for (const TokenSet& s : sets) total += s.size();
+    all.reserve(total);
+    for (std::size_t i = 0; i < sets.size(); ++i)
+        for (const std::string& t : sets[i]) all.emplace_back(t, static_cast<uint32_t>(i));
+    std::sort(all.begin(), all.end());
+    std::vector<std::vector<uint32_t>> ranked(sets.size());
+    for (std::size_t i = 0; i < sets.size(); ++i) ranked[i].reserve(sets[i].size());
+    uint32_t rank = 0;
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        if (k > 0 && all[k].first != all[k - 1].first) ++rank;
+        ranked[all[k].second].push_back(rank);
+    }
+    return ranked;
+}
+
+// |A n B| / |A u B| by one merge walk; 0.0 when either set is empty.
+double ranked_jaccard(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
     if (a.empty() || b.empty()) return 0.0;
     std::size_t common = 0;
-    auto i = a.begin();
-    auto j = b.begin();
-    while (i != a.end() && j != b.end()) {
-        const int c = i->compare(*j);
-        if (c == 0) {
-            ++common;
-            ++i;
-            ++j;
-        } else if (c < 0) {
-            ++i;
-        } else {
-            ++j;
-        }
+    const uint32_t* i = a.data();
+    const uint32_t* const ie = i + a.size();
+    const uint32_t* j = b.data();
+    const uint32_t* const je = j + b.size();
+    while (i != ie && j != je) {
+        const uint32_t x = *i, y = *j;
+        common += x == y;
+        i += x <= y;
+        j += y <= x;
     }
     return static_cast<double>(common) / static_cast<double>(a.size() + b.size() - common);
 }
+
+}  // namespace
 
 std::vector<std::size_t> mmr_select(std::span<const double> relevance,
                                     std::span<const TokenSet> sets, double lambda_mult,
@@ -81,6 +106,8 @@ std::vector<std::size_t> mmr_select(std::span<const double> relevance,
     if (sets.size() != n) throw std::logic_error("relevance and token sets differ in length");
     std::vector<std::size_t> selected;
     if (n == 0) return selected;
+    if (n > std::numeric_limits<uint32_t>::max()) throw std::length_error("too many results");
+    const std::vector<std::vector<uint32_t>> ranked = rank_sets(sets);
 
     std::vector<std::size_t> remaining(n);
     for (std::size_t p = 0; p < n; ++p) remaining[p] = p;
@@ -92,11 +119,10 @@ std::vector<std::size_t> mmr_select(std::span<const double> relevance,
     auto keep = [&](std::size_t chosen) {
         selected.push_back(chosen);
         for (std::size_t p : remaining) {
-            const double sim = jaccard(sets[p], sets[chosen]);
+            const double sim = ranked_jaccard(ranked[p], ranked[chosen]);
             if (sim > redundancy[p]) redundancy[p] = sim;
         }
     };
-
     // First pick: the highest relevance. The current best survives only while
     // it is strictly greater, so ties and NaN go to the later position.
     std::size_t best = 0;

@@ -17,9 +17,6 @@ std::vector<std::string> tokenize_for_mmr(std::string_view text);
 using TokenSet = std::vector<std::string>;
 TokenSet token_set(std::string_view text);
 
-// |A n B| / |A u B| by one merge walk; 0.0 when either set is empty.
-double jaccard(const TokenSet& a, const TokenSet& b);
-
 // Positions of the kept results in selection order. The first pick is the most
 // relevant result; each later pick maximises
 //   lambda * relevance - (1 - lambda) * max Jaccard to the kept results

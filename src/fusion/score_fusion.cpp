@@ -1,6 +1,6 @@
 #include "fusion/score_fusion.h"
 
-#include "lexical/term_table.h"
+#include "fusion/id_table.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,29 +10,6 @@
 #include <stdexcept>
 
 namespace kv::fusion {
-
-namespace {
-
-// Dense ids (0, 1, 2, ... in order of first occurrence) for result ids.
-class IdTable {
-  public:
-    uint32_t intern(std::string_view id) {
-        if (id.size() > std::numeric_limits<uint32_t>::max())
-            throw std::length_error("result id too long");
-        return table_.intern(id);
-    }
-    uint32_t find(std::string_view id) const {
-        if (id.size() > std::numeric_limits<uint32_t>::max()) return kNone;
-        return table_.find(id);
-    }
-    std::size_t size() const { return table_.size(); }
-    static constexpr uint32_t kNone = lexical::TermTable::kNone;
-
-  private:
-    lexical::TermTable table_;
-};
-
-}  // namespace
 
 std::vector<double> min_max_norm(std::span<const double> values) {
     std::vector<double> out;
@@ -61,7 +38,7 @@ std::vector<RrfEntry> rrf_fuse(std::span<const std::string_view> vector_ids,
                                std::span<const std::string_view> bm25_ids, double kf) {
     if (vector_scores.size() != vector_ids.size())
         throw std::logic_error("vector ids and scores differ in length");
-    IdTable ids;
+    IdTable ids(vector_ids.size() + bm25_ids.size());
     std::vector<RrfEntry> entries;  // by dense id until sorted
     entries.reserve(vector_ids.size() + bm25_ids.size());
     auto contribute = [&](std::string_view id, std::size_t position, std::size_t item) {
@@ -95,7 +72,7 @@ WeightedFusion weighted_fuse(std::span<const std::string_view> vector_ids,
 
     WeightedFusion out;
     out.slots.reserve(vector_ids.size() + bm25_ids.size());
-    IdTable ids;
+    IdTable ids(vector_ids.size() + bm25_ids.size());
     std::vector<std::size_t> slot_of;  // dense id -> latest slot
     for (std::size_t i = 0; i < vector_ids.size(); ++i) {
         uint32_t d = ids.intern(vector_ids[i]);
