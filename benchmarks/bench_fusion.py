@@ -9,10 +9,13 @@ result dicts, so those have only the Python peer.
 
 from __future__ import annotations
 
+import gc
 import random
+import statistics
+import time
 
 import kelvo_native as kn
-from common import Table, median_time
+from common import Table
 
 from models import fusion as model
 
@@ -76,6 +79,20 @@ def ranx_runs(vec, bm):
     return rv, rb
 
 
+def interleaved_medians(fns, repeats, number):
+    """Median seconds per call of each fn, timing them in turn within every repeat,
+    so that all of them see the same machine load."""
+    times = [[] for _ in fns]
+    for _ in range(repeats):
+        for k, fn in enumerate(fns):
+            gc.collect()
+            t0 = time.perf_counter()
+            for _ in range(number):
+                fn()
+            times[k].append((time.perf_counter() - t0) / number)
+    return [statistics.median(t) for t in times]
+
+
 def main() -> None:
     rng = random.Random(7)
     table = Table("Fusion and reranking (kelvo_native vs pure Python / ranx)")
@@ -114,12 +131,12 @@ def main() -> None:
                   lambda: model.filter_results_by_threshold(many, 0.5), None, 5))
 
     for name, ours_fn, py_fn, ranx_fn, number in cases:
-        ours = median_time(ours_fn, repeats=7, number=number)
-        py_repeats = 3 if number == 1 else 5
-        table.add(name, ours, "Python routine", median_time(py_fn, repeats=py_repeats, number=number))
+        fns = [ours_fn, py_fn] + ([ranx_fn] if ranx_fn is not None else [])
+        repeats = 3 if number == 1 else 9
+        ours, *peers = interleaved_medians(fns, repeats, number)
+        table.add(name, ours, "Python routine", peers[0])
         if ranx_fn is not None:
-            table.add(name, ours, "ranx.fuse (prebuilt Runs)",
-                      median_time(ranx_fn, repeats=7, number=number))
+            table.add(name, ours, "ranx.fuse (prebuilt Runs)", peers[1])
     table.print()
 
 

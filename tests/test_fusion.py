@@ -612,3 +612,20 @@ def test_mmr_hostile_text_and_score_values():
              {"text": "ok words", "score": 1}]
     out = kn.mmr_rerank(items)
     assert out == model.mmr_rerank(items)
+
+
+def test_dedupe_copies_losing_items_too():
+    # The losing occurrence is still copied as it is met, so its hostile key
+    # is hashed and the mutation is caught.
+    d = {"id": "a", "score": 0.0}
+    k = MutatingKey(d)
+    d[k] = 1
+    d["victim"] = 2
+    k.armed = True
+    with pytest.raises(BaseException) as info:
+        kn.dedupe_best_by_id([{"id": "a", "score": 1.0}, d])
+    assert _is_internal_fault(info.value)
+    k.armed = False
+    sub = type("D", (dict,), {})(id="a", score=0.5)
+    out = kn.dedupe_best_by_id([{"id": "a", "score": 1.0, "n": 0}, sub, {"id": "a", "score": 2.0}])
+    assert out == [{"id": "a", "score": 2.0}] and type(out[0]) is dict

@@ -3,7 +3,6 @@
 #include "fusion/result_dicts_py.h"
 #include "module/dict_fields.h"
 
-#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -11,35 +10,43 @@ namespace {
 
 using namespace kv;
 
+// True for a plain dict with only exact str keys: copying it runs no Python
+// code, so a copy that is made and thrown away cannot be told from none.
+bool copy_is_silent(PyObject* dict) {
+    if (!PyDict_CheckExact(dict)) return false;
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    return true;
+}
+
 PyObject* dedupe_best_by_id(ListArg results) {
     const Ref id_key = fusion::key("id");
     const Ref score_key = fusion::key("score");
     PyObject* list = results.obj;
-    const auto hint = static_cast<std::size_t>(PyList_GET_SIZE(list));
-    std::vector<Ref> id_holders;
-    std::vector<std::string_view> ids;
-    std::vector<double> scores;
-    std::vector<Ref> copies;
-    id_holders.reserve(hint);
-    ids.reserve(hint);
-    scores.reserve(hint);
-    copies.reserve(hint);
+    fusion::BestById table(static_cast<std::size_t>(PyList_GET_SIZE(list)));
+    std::vector<Ref> id_holders;  // the first occurrence of each id, which the table refers to
+    std::vector<Ref> best;        // per id in first-occurrence order: the copy of its best item
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         Ref item = fusion::dict_element(list, i);
         Ref holder;
         const std::string_view id = get_str_from_dict(item.get(), id_key.get(), holder);
         if (id.empty()) continue;
         const double score = get_score_from_dict(item.get(), score_key.get());
-        copies.push_back(copy_pydict(item.get()));
-        ids.push_back(id);
-        scores.push_back(score);
-        id_holders.push_back(std::move(holder));
+        // Every item is copied as it is met; the copy of an item that does not
+        // become its id's best is skipped where nobody could notice.
+        Ref copy;
+        if (!copy_is_silent(item.get())) copy = copy_pydict(item.get());
+        const fusion::BestById::Offer offer = table.offer(id, score);
+        if (offer.slot == best.size()) {
+            id_holders.push_back(std::move(holder));
+            best.emplace_back();
+        }
+        if (offer.best) best[offer.slot] = copy ? std::move(copy) : copy_pydict(item.get());
     }
-    const std::vector<std::size_t> best = fusion::best_by_id(ids, scores);
-    std::vector<Ref> out;
-    out.reserve(best.size());
-    for (std::size_t i : best) out.push_back(std::move(copies[i]));
-    return fusion::list_of(out).release();
+    return fusion::list_of(best).release();
 }
 
 // True for NumPy's boolean scalar type ("bool_" in NumPy 1, "bool" in NumPy 2).
