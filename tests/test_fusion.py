@@ -180,7 +180,11 @@ def _assert_same_up_to_ties(ours, theirs):
         assert list(a) == list(b) or a["score"] == b["score"]
 
 
-IDS = st.sampled_from(["a", "b", "c", "d", "e", "", "é", "a\u0301"])
+class Name(str):
+    """A str subclass: ids compare by content."""
+
+
+IDS = st.sampled_from(["a", "b", "c", "d", "e", "", "é", "a\u0301", Name("a"), Name("z"), "\ud800"])
 SCORES = st.one_of(st.floats(allow_nan=False, width=64, min_value=-1e6, max_value=1e6),
                    st.integers(-5, 5), st.just(True), st.none(), st.just("0.5"))
 
@@ -199,7 +203,12 @@ def result_dict(draw, with_nan=False):
     return d
 
 
-RESULT_LISTS = st.lists(result_dict(), max_size=25)
+class ResultDict(dict):
+    pass
+
+
+RESULT_LISTS = st.lists(st.one_of(result_dict(), result_dict(), result_dict().map(ResultDict)),
+                        max_size=25)
 
 
 @settings(max_examples=300, deadline=None)
