@@ -147,6 +147,12 @@ def test_rrf_duplicates_and_missing_ids():
     assert empty["id"] == 7  # a copy of the first dict met for that identity
 
 
+def test_rrf_keeps_the_sign_of_a_zero_vector_score():
+    out = kn.score_fusion_rrf([{"id": "a", "score": -0.0}], [{"id": "b"}])
+    assert math.copysign(1.0, out[0]["vector_score"]) == -1.0
+    assert math.copysign(1.0, out[1]["vector_score"]) == 1.0
+
+
 def test_rrf_k_edge_values():
     out = kn.score_fusion_rrf([{"id": "a"}, {"id": "b"}], [{"id": "b"}], k=0)
     assert out[0]["id"] == "a" and out[0]["score"] == math.inf

@@ -4,6 +4,7 @@
 #include "module/dict_fields.h"
 #include "module/pyvalues.h"
 
+#include <cmath>
 #include <string_view>
 #include <vector>
 
@@ -58,13 +59,17 @@ PyObject* score_fusion_rrf(ListArg vector_results, ListArg bm25_results, int64_t
         fusion::rrf_fuse(vec.ids, vec.scores, bm25.ids, kf);
     std::vector<Ref> out;
     out.reserve(entries.size());
+    const Ref zero = make_float(0.0);
     for (const fusion::RrfEntry& e : entries) {
         const std::size_t rep = e.representative;
         const Ref& source =
             rep < vec.items.size() ? vec.items[rep] : bm25.items[rep - vec.items.size()];
         Ref copy = copy_pydict(source.get());
         set_item(copy.get(), score_key.get(), make_float(e.score).get());
-        set_item(copy.get(), vector_score_key.get(), make_float(e.vector_score).get());
+        set_item(copy.get(), vector_score_key.get(),
+                 e.vector_score == 0.0 && !std::signbit(e.vector_score)
+                     ? zero.get()
+                     : make_float(e.vector_score).get());
         out.push_back(std::move(copy));
     }
     return fusion::list_of(out).release();
