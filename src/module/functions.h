@@ -18,3 +18,11 @@ extern const kv::frame::FunctionDef kv_def_load_hash_store_binary;
 extern const kv::frame::FunctionDef kv_def_probe_hash_store;
 // text/segment_py.cpp
 extern const kv::frame::FunctionDef kv_def_segment_text;
+// fusion/score_fusion_py.cpp
+extern const kv::frame::FunctionDef kv_def_score_fusion_weighted;
+extern const kv::frame::FunctionDef kv_def_score_fusion_rrf;
+// fusion/filters_py.cpp
+extern const kv::frame::FunctionDef kv_def_dedupe_best_by_id;
+extern const kv::frame::FunctionDef kv_def_filter_results_by_threshold;
+// fusion/mmr_py.cpp
+extern const kv::frame::FunctionDef kv_def_mmr_rerank;

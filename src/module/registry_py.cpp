@@ -21,6 +21,11 @@ const frame::FunctionDef* const kRegistry[] = {
     &kv_def_probe_hash_store,
     &kv_def_segment_text,
     &kv_def_cosine_similarity,
+    &kv_def_score_fusion_weighted,
+    &kv_def_score_fusion_rrf,
+    &kv_def_dedupe_best_by_id,
+    &kv_def_filter_results_by_threshold,
+    &kv_def_mmr_rerank,
 };
 // clang-format on
 
