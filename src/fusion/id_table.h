@@ -1,7 +1,7 @@
 // A hash table that numbers result ids by first occurrence.
 #pragma once
 
-#include "lexical/term_table.h"
+#include "text/bytes_hash.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +23,7 @@ class IdTable {
     }
 
     uint32_t intern(std::string_view id) {
-        const uint64_t h = lexical::hash_bytes(id);
+        const uint64_t h = text::hash_bytes(id);
         std::size_t mask = slots_.size() - 1;
         std::size_t i = h & mask;
         for (;; i = (i + 1) & mask) {

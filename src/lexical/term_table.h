@@ -3,6 +3,8 @@
 // bytes live in one arena.
 #pragma once
 
+#include "text/bytes_hash.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -10,53 +12,6 @@
 #include <vector>
 
 namespace kv::lexical {
-
-// The first min(n, 8) bytes of p packed little-endian, zero above; n > 0.
-// Two overlapping fixed-size loads instead of a variable-length copy.
-inline uint64_t load_prefix(const char* p, std::size_t n) {
-    if (n >= 8) {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        return w;
-    }
-    if (n >= 4) {
-        uint32_t lo, hi;
-        std::memcpy(&lo, p, 4);
-        std::memcpy(&hi, p + n - 4, 4);
-        return static_cast<uint64_t>(lo) | (static_cast<uint64_t>(hi) << (8 * (n - 4)));
-    }
-    if (n == 0) return 0;
-    const auto b = [&](std::size_t i) {
-        return static_cast<uint64_t>(static_cast<unsigned char>(p[i]));
-    };
-    return b(0) | (b(n / 2) << (8 * (n / 2))) | (b(n - 1) << (8 * (n - 1)));
-}
-
-inline uint64_t mix64(uint64_t h) {
-    h ^= h >> 32;
-    h *= 0xD6E8FEB86659FD93ull;
-    h ^= h >> 32;
-    h *= 0xD6E8FEB86659FD93ull;
-    return h ^ (h >> 32);
-}
-
-// Hash of a byte string whose first eight bytes are `prefix` (see load_prefix).
-inline uint64_t hash_bytes(std::string_view s, uint64_t prefix) {
-    const uint64_t m = 0x9E3779B97F4A7C15ull;
-    uint64_t h = prefix ^ (s.size() * m);
-    if (s.size() > 8) {
-        const char* p = s.data() + 8;
-        std::size_t n = s.size() - 8;
-        for (; n >= 8; p += 8, n -= 8) {
-            uint64_t w;
-            std::memcpy(&w, p, 8);
-            h = (h ^ w) * m;
-            h ^= h >> 29;
-        }
-        if (n) h = (h ^ load_prefix(p, n)) * m;
-    }
-    return mix64(h);
-}
 
 class TermTable {
   public:
@@ -67,8 +22,8 @@ class TermTable {
     std::size_t size() const { return count_; }
 
     uint32_t find(std::string_view key) const {
-        const uint64_t pre = load_prefix(key.data(), key.size());
-        const uint64_t h = hash_bytes(key, pre);
+        const uint64_t pre = text::load_prefix(key.data(), key.size());
+        const uint64_t h = text::hash_bytes(key, pre);
         const Slot* slots = slots_.data();
         for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
             const Slot& s = slots[i];
@@ -79,8 +34,8 @@ class TermTable {
 
     // Returns the id of key, adding it if absent.
     uint32_t intern(std::string_view key) {
-        const uint64_t pre = load_prefix(key.data(), key.size());
-        const uint64_t h = hash_bytes(key, pre);
+        const uint64_t pre = text::load_prefix(key.data(), key.size());
+        const uint64_t h = text::hash_bytes(key, pre);
         Slot* slots = slots_.data();
         std::size_t i = h & mask_;
         for (;; i = (i + 1) & mask_) {
