@@ -1,0 +1,83 @@
+#include "code/lexical_scores.h"
+
+#include "text/unicode.h"
+
+#include <algorithm>
+
+namespace kv::code {
+
+void LexicalTokens::add(std::string_view token) {
+    text::to_lower(token, scratch_);
+    auto [it, fresh] = all_.insert(scratch_);
+    if (fresh && it->size() >= 4) long_.push_back(*it);
+}
+
+bool LexicalTokens::any_long_inside(std::string_view s) const {
+    for (const std::string& t : long_)
+        if (s.find(t) != std::string_view::npos) return true;
+    return false;
+}
+
+std::size_t LexicalTokens::count_long_inside(std::string_view s) const {
+    std::size_t n = 0;
+    for (const std::string& t : long_)
+        if (s.find(t) != std::string_view::npos) ++n;
+    return n;
+}
+
+std::string file_stem(std::string_view path) {
+    // Last component that is neither empty nor ".".
+    std::string_view name;
+    std::size_t end = path.size();
+    while (true) {
+        std::size_t slash = end == 0 ? std::string_view::npos : path.rfind('/', end - 1);
+        std::size_t begin = slash == std::string_view::npos ? 0 : slash + 1;
+        std::string_view part = path.substr(begin, end - begin);
+        if (!part.empty() && part != ".") {
+            name = part;
+            break;
+        }
+        if (slash == std::string_view::npos) break;
+        end = slash;
+    }
+    if (name.empty() || name == "..") return {};
+    std::size_t dot = name.rfind('.');
+    // No dot, or the only dot leads the name (".env"): the name is its own stem.
+    std::string_view stem =
+        (dot == std::string_view::npos || dot == 0) ? name : name.substr(0, dot);
+    return text::to_lower(stem);
+}
+
+double code_lexical_score(const LexicalTokens& tokens, const CodeResultFields& f) {
+    std::string stem = file_stem(f.path);
+    std::string guessed;
+    if (!stem.empty() && !f.symbol_name.empty()) {
+        guessed.reserve(stem.size() + 1 + f.symbol_name.size());
+        guessed.append(stem).push_back('.');
+        guessed.append(f.symbol_name);
+    }
+
+    double s = 0.0;
+    if (!f.symbol_name.empty()) {
+        if (tokens.contains(std::string(f.symbol_name)))
+            s = 1.0;
+        else if (tokens.any_long_inside(f.symbol_name))
+            s = 0.5;
+    }
+    if (!stem.empty() && tokens.contains(stem)) s = s + 0.4;
+    if (!guessed.empty() && tokens.contains(guessed)) s = s + 1.0;
+    double n = static_cast<double>(tokens.count_long_inside(f.text));
+    s = s + std::min(n * 0.08, 0.32);
+    if (s > 0.0 && (f.symbol_type == "method" || f.symbol_type == "function")) s = s * 1.1;
+    if (f.start_line && f.end_line) {
+        // The difference of two 64-bit values needs 65 bits.
+        __int128 d = static_cast<__int128>(*f.end_line) - static_cast<__int128>(*f.start_line);
+        if (d <= 30)
+            s = s + 0.05;
+        else if (d <= 80)
+            s = s + 0.02;
+    }
+    return s;
+}
+
+}  // namespace kv::code

@@ -1,0 +1,60 @@
+// An immutable index of code-symbol names: a whole-name hash map and the
+// lowercased names of every entry for substring search.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace kv::code {
+
+// Which metadata field a name came from.
+enum class NameField : uint8_t { Symbol, Qualified };
+
+const char* name_field_key(NameField f);  // "symbol_name" / "qualified_name"
+
+class SymbolIndex {
+  public:
+    struct Hit {
+        uint64_t position;
+        double score;  // 1.0 whole name, 0.6 substring
+        NameField field;
+    };
+
+    std::size_t entry_count() const { return positions_.size(); }
+
+    // `tokens` are already lowercased and at least 3 bytes long; duplicates
+    // are allowed. Whole-name hits first (1.0), then substring hits (0.6),
+    // at most top_k of them.
+    std::vector<Hit> search(const std::vector<std::string>& tokens, uint64_t top_k) const;
+
+  private:
+    friend class SymbolIndexBuilder;
+
+    struct NameHit {
+        uint64_t position;
+        NameField field;
+    };
+
+    // Entry i: positions_[i], symbol name sym_buf_[sym_off_[i] .. sym_off_[i+1]-1)
+    // and qualified name likewise; every name is followed by a NUL separator
+    // so a token is searched once over all names of a field.
+    std::vector<uint64_t> positions_;
+    std::string sym_buf_, qual_buf_;
+    std::vector<std::size_t> sym_off_{0}, qual_off_{0};
+    std::unordered_map<std::string, std::vector<NameHit>> names_;
+};
+
+class SymbolIndexBuilder {
+  public:
+    // Adds the entry of one chunk; names are lowercased, at least one non-empty.
+    void add(uint64_t position, std::string_view symbol_name, std::string_view qualified_name);
+    SymbolIndex finish() { return std::move(index_); }
+
+  private:
+    SymbolIndex index_;
+};
+
+}  // namespace kv::code
