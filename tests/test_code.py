@@ -119,6 +119,17 @@ def test_query_tokens_ascii_match_host_routine(query):
     assert tokens(query) == model.extract_code_query_tokens_re(query)
 
 
+@settings(max_examples=300, deadline=None)
+@given(st.text(alphabet="abcXYZ_09.:/ ", max_size=40)
+       | st.lists(st.sampled_from(["py", "tsx", "c", "cs", "json", "md", "parse", "Config",
+                                   "XML", "os", "path", "a1", ".", "_", " ", "2"]),
+                  max_size=12).map("".join))
+def test_query_tokens_ascii_and_unicode_paths_agree(query):
+    # ASCII queries take a direct scan; one non-ASCII character (that yields
+    # no token of its own) sends the same text through the regex engine.
+    assert tokens(query) == tokens(query + " é") == tokens("ж " + query)
+
+
 def test_query_tokens_argument_errors():
     with pytest.raises(TypeError, match="^argument 'query': 'int' object cannot be converted "
                                         "to 'PyString'$"):

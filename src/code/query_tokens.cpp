@@ -3,11 +3,15 @@
 #include "text/unicode.h"
 
 #include <unicode/regex.h>
+#include <unicode/uniset.h>
 #include <unicode/unistr.h>
+#include <unicode/utf16.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <unordered_set>
 #include <vector>
 
 namespace kv::code {
@@ -25,15 +29,27 @@ namespace kv::code {
 // a `\w` on exactly one side. Everything else (ASCII bracket classes,
 // leftmost-first alternation with backtracking, successive non-overlapping
 // finds) is ICU's own behaviour.
+//
+// In the three patterns that use it, a leading `\b` is always followed by an
+// element that consumes a word character and a trailing `\b` always follows
+// one, so the boundary reduces to a single look-around there: "(?<!\w)" at
+// the start, "(?!\w)" at the end. Any other `\b` gets the general form.
 std::string spell_out_word_boundaries(std::string_view pattern) {
     static constexpr std::string_view kBoundary = R"((?:(?<=\w)(?!\w)|(?<!\w)(?=\w)))";
+    static constexpr std::string_view kWordStart = R"((?<!\w))";
+    static constexpr std::string_view kWordEnd = R"((?!\w))";
     std::string out;
     out.reserve(pattern.size() + 64);
     for (std::size_t i = 0; i < pattern.size(); ++i) {
         char c = pattern[i];
         if (c == '\\' && i + 1 < pattern.size()) {
             if (pattern[i + 1] == 'b') {
-                out.append(kBoundary);
+                if (i == 0)
+                    out.append(kWordStart);
+                else if (i + 2 == pattern.size())
+                    out.append(kWordEnd);
+                else
+                    out.append(kBoundary);
             } else {
                 out.push_back(c);
                 out.push_back(pattern[i + 1]);
@@ -53,7 +69,22 @@ struct Patterns {
     const icu::RegexPattern* qualified;
     const icu::RegexPattern* identifier;
     const icu::RegexPattern* camel;
+    // The engine's `\w`, used to find where a match can start.
+    const icu::UnicodeSet* word;
 };
+
+const icu::UnicodeSet* word_set() {
+    UErrorCode status = U_ZERO_ERROR;
+    auto* set = new icu::UnicodeSet(
+        icu::UnicodeString::fromUTF8(R"([\p{Alphabetic}\p{M}\p{Nd}\p{Pc}\u200C\u200D])"), status);
+    if (U_FAILURE(status)) {
+        delete set;
+        throw std::runtime_error(std::string("word class does not compile: ") +
+                                 u_errorName(status));
+    }
+    set->freeze();
+    return set;
+}
 
 const icu::RegexPattern* compile(const char* text) {
     std::string spelled = spell_out_word_boundaries(text);
@@ -74,7 +105,7 @@ const icu::RegexPattern* compile(const char* text) {
 // it can never be the one another thread needs to make progress.
 const Patterns& patterns() {
     static const Patterns p = {compile(re_code_ext), compile(re_qualified), compile(re_identifier),
-                               compile(re_camel)};
+                               compile(re_camel), word_set()};
     return p;
 }
 
@@ -128,6 +159,8 @@ class Subject {
         to_u8_.push_back(static_cast<uint32_t>(utf8.size()));
     }
 
+    std::u16string_view u16() const { return {u16_.data(), u16_.size()}; }
+
     icu::UnicodeString alias() const {
         // Read-only alias: the engine reads our buffer without copying it.
         return icu::UnicodeString(false, u16_.data(), static_cast<int32_t>(u16_.size()));
@@ -155,31 +188,252 @@ std::string_view group(icu::RegexMatcher& m, const Subject& s, int32_t g) {
     return s.slice(b, e);
 }
 
-// Every match of the identifier pattern needs a run of four ASCII word
-// characters; without one the pass cannot match and is skipped.
-bool has_identifier_run(std::string_view q) {
-    int run = 0;
-    for (unsigned char c : q) {
-        bool w =
-            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-        run = w ? run + 1 : 0;
-        if (run >= 4) return true;
+bool ascii_letter_or_underscore(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
+}
+
+// A maximal run of `\w` characters, as UTF-16 offsets [begin, end).
+struct WordRun {
+    int32_t begin, end;
+};
+
+std::vector<WordRun> word_runs(std::u16string_view u16, const icu::UnicodeSet& word) {
+    std::vector<WordRun> runs;
+    const int32_t n = static_cast<int32_t>(u16.size());
+    int32_t start = -1;
+    int32_t i = 0;
+    while (i < n) {
+        char16_t c = u16[static_cast<std::size_t>(i)];
+        int32_t len = 1;
+        bool w;
+        if (c < 0x80) {
+            w = ascii_letter_or_underscore(c) || (c >= u'0' && c <= u'9');
+        } else {
+            UChar32 cp = c;
+            if (U16_IS_LEAD(c) && i + 1 < n && U16_IS_TRAIL(u16[static_cast<std::size_t>(i + 1)])) {
+                cp = U16_GET_SUPPLEMENTARY(c, u16[static_cast<std::size_t>(i + 1)]);
+                len = 2;
+            }
+            w = word.contains(cp);
+        }
+        if (w && start < 0) start = i;
+        if (!w && start >= 0) {
+            runs.push_back({start, i});
+            start = -1;
+        }
+        i += len;
     }
-    return false;
+    if (start >= 0) runs.push_back({start, n});
+    return runs;
+}
+
+// Runs the matcher's pattern at each candidate start in ascending order,
+// skipping starts inside the previous match: the successive non-overlapping
+// matches a left-to-right search finds, provided no match can begin anywhere
+// but at a candidate. Calls f() with the matcher positioned on each match.
+template <class F>
+void for_each_match(icu::RegexMatcher& m, const std::vector<int32_t>& starts, F&& f) {
+    int32_t resume = 0;
+    for (int32_t at : starts) {
+        if (at < resume) continue;
+        UErrorCode status = U_ZERO_ERROR;
+        // lookingAt(index) resets the matcher to the whole input, so the
+        // boundary tests still see the text before `at`.
+        bool hit = m.lookingAt(at, status);
+        if (U_FAILURE(status)) throw std::runtime_error("regex match failed");
+        if (!hit) continue;
+        f();
+        resume = m.end(status);
+        if (U_FAILURE(status)) throw std::runtime_error("regex match unavailable");
+    }
+}
+
+// The distinct tokens. A query yields a handful, for which a linear search
+// beats hashing; a long one switches to a hash set.
+class TokenBag {
+  public:
+    void insert(std::string_view s) {
+        if (seen_.empty()) {
+            for (const std::string& t : items_)
+                if (t.size() == s.size() && t == s) return;
+            items_.emplace_back(s);
+            if (items_.size() == kLinearLimit) seen_.insert(items_.begin(), items_.end());
+        } else if (seen_.emplace(s).second) {
+            items_.emplace_back(s);
+        }
+    }
+    std::vector<std::string> finish() { return std::move(items_); }
+
+  private:
+    static constexpr std::size_t kLinearLimit = 32;
+    std::vector<std::string> items_;
+    std::unordered_set<std::string> seen_;
+};
+
+// ---- ASCII queries ----------------------------------------------------------
+//
+// On ASCII text `\w` is [A-Za-z0-9_] and the four patterns have a direct
+// reading, which this scanner follows without the engine's per-match
+// overhead (a query is a few dozen characters, and the engine's set-up per
+// attempt costs more than the scan itself). Every match starts at the start
+// of a run of word characters:
+//  - re_code_ext: the whole run (`\w+` cannot stop short of the '.'), '.',
+//    then the first extension, in the order written, that is followed by a
+//    non-word character or the end;
+//  - re_qualified: a run of two or more characters starting with [A-Za-z_],
+//    '.', then the next run, of two or more characters starting with
+//    [A-Za-z_] (its `\w+` takes the rest of that run, so `\b` holds);
+//  - re_identifier: a run of four or more characters starting with
+//    [A-Za-z_] (on ASCII text every word character is in [A-Za-z0-9_]);
+//  - re_camel: from each upper- or lower-case letter, the letter and the
+//    lower-case letters and digits after it; digits and '_' start nothing.
+// A scan resumes after the end of its previous match, as the engine does.
+// Non-ASCII queries go to the engine.
+
+constexpr std::string_view kExtensions[] = {
+    "py", "rs", "ts",    "tsx",   "js",  "jsx", "go",   "java", "cpp", "c",    "h", "cs",
+    "rb", "kt", "swift", "scala", "lua", "sh",  "toml", "yaml", "yml", "json", "md"};
+
+bool ascii_word(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+bool ascii_head(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
+bool ascii_lower_or_digit(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+void append_ascii_lower(std::string& out, std::string_view s) {
+    for (char c : s) out.push_back((c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c);
+}
+
+// End of the extension alternation and its trailing boundary at `at`, or npos.
+std::size_t match_extension(std::string_view q, std::size_t at) {
+    for (std::string_view ext : kExtensions) {
+        if (at >= q.size() || q[at] != ext[0] || q.compare(at, ext.size(), ext) != 0) continue;
+        std::size_t end = at + ext.size();
+        if (end == q.size() || !ascii_word(q[end])) return end;
+    }
+    return std::string_view::npos;
+}
+
+std::vector<std::string> ascii_query_tokens(std::string_view q) {
+    struct Run {
+        std::size_t begin, end;
+    };
+    std::vector<Run> runs;
+    for (std::size_t i = 0; i < q.size();) {
+        if (!ascii_word(q[i])) {
+            ++i;
+            continue;
+        }
+        std::size_t b = i;
+        while (i < q.size() && ascii_word(q[i])) ++i;
+        runs.push_back({b, i});
+    }
+    TokenBag tokens;
+    std::string lowered;
+    auto lower = [&](std::string_view s) -> std::string& {
+        lowered.clear();
+        append_ascii_lower(lowered, s);
+        return lowered;
+    };
+    auto dotted = [&](const Run& r) { return r.end < q.size() && q[r.end] == '.'; };
+
+    // 1. File stems.
+    std::size_t resume = 0;
+    for (const Run& r : runs) {
+        if (r.begin < resume || !dotted(r)) continue;
+        std::size_t end = match_extension(q, r.end + 1);
+        if (end == std::string_view::npos) continue;
+        tokens.insert(lower(q.substr(r.begin, r.end - r.begin)));
+        resume = end;
+    }
+
+    // 2. Qualified names. The run after the '.' starts right at r.end + 1.
+    resume = 0;
+    for (std::size_t k = 0; k + 1 < runs.size(); ++k) {
+        const Run& r = runs[k];
+        const Run& next = runs[k + 1];
+        if (r.begin < resume || r.end - r.begin < 2 || !ascii_head(q[r.begin]) || !dotted(r) ||
+            next.begin != r.end + 1 || next.end - next.begin < 2 || !ascii_head(q[next.begin]))
+            continue;
+        std::string_view qual = q.substr(r.begin, r.end - r.begin);
+        std::string_view member = q.substr(next.begin, next.end - next.begin);
+        tokens.insert(lower(qual));
+        tokens.insert(lower(member));
+        lowered.clear();
+        append_ascii_lower(lowered, qual);
+        lowered.push_back('.');
+        append_ascii_lower(lowered, member);
+        tokens.insert(lowered);
+        resume = next.end;
+    }
+
+    // 3. Identifiers with their CamelCase and snake_case pieces.
+    for (const Run& r : runs) {
+        if (r.end - r.begin < 4 || !ascii_head(q[r.begin])) continue;
+        std::string_view id = q.substr(r.begin, r.end - r.begin);
+        std::string& low = lower(id);
+        tokens.insert(low);
+        for (std::size_t i = 0; i < id.size();) {
+            char c = id[i];
+            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+                ++i;
+                continue;
+            }
+            std::size_t b = i++;
+            while (i < id.size() && ascii_lower_or_digit(id[i])) ++i;
+            if (i - b >= 3) tokens.insert(std::string_view(low).substr(b, i - b));
+        }
+        if (low.find('_') != std::string::npos) {
+            std::string_view rest(low);
+            while (true) {
+                std::size_t cut = rest.find('_');
+                std::string_view part = rest.substr(0, cut);
+                if (part.size() >= 3) tokens.insert(part);
+                if (cut == std::string_view::npos) break;
+                rest.remove_prefix(cut + 1);
+            }
+        }
+    }
+    return tokens.finish();
 }
 
 }  // namespace
 
-TokenSet extract_code_query_tokens(std::string_view query) {
-    TokenSet tokens;
-    if (query.empty()) return tokens;
-    bool dotted = query.find('.') != std::string_view::npos;
-    bool identifiers = has_identifier_run(query);
-    // Both dotted patterns need a literal '.'.
-    if (!dotted && !identifiers) return tokens;
+std::vector<std::string> extract_code_query_tokens(std::string_view query) {
+    if (query.empty()) return {};
+    if (text::is_ascii(query)) return ascii_query_tokens(query);
+    TokenBag tokens;
 
+    const Patterns& pats = patterns();
     Matchers& mm = matchers();
     Subject subject(query);
+    const std::u16string_view u16 = subject.u16();
+
+    // Where matches can start. Each of the first three patterns opens with
+    // `\b` and a word character, so a match starts where a run of word
+    // characters starts; more precisely:
+    //  - re_code_ext, `\b(\w+)\.`: the whole run, then '.';
+    //  - re_qualified: the same, and the run starts with [A-Za-z_];
+    //  - re_identifier, `\b[A-Za-z_][A-Za-z0-9_]{3,}\b`: a run that starts
+    //    with [A-Za-z_] and has at least four code units.
+    // The engine still decides every match; this only spares it the
+    // positions where none can begin.
+    std::vector<int32_t> ext_starts, qual_starts, ident_starts;
+    for (const WordRun& r : word_runs(u16, *pats.word)) {
+        const bool ascii_head = ascii_letter_or_underscore(u16[static_cast<std::size_t>(r.begin)]);
+        if (static_cast<std::size_t>(r.end) < u16.size() &&
+            u16[static_cast<std::size_t>(r.end)] == u'.') {
+            ext_starts.push_back(r.begin);
+            if (ascii_head) qual_starts.push_back(r.begin);
+        }
+        if (ascii_head && r.end - r.begin >= 4) ident_starts.push_back(r.begin);
+    }
+    if (ext_starts.empty() && ident_starts.empty()) return {};
+
     icu::UnicodeString input = subject.alias();
     // The matchers outlive this call: leave none of them pointing at `input`.
     struct Detach {
@@ -192,45 +446,46 @@ TokenSet extract_code_query_tokens(std::string_view query) {
             m.camel->reset(empty);
         }
     } detach{mm};
-    std::string lowered;
+    std::string lowered, member;
 
-    if (dotted) {
-        // 1. File stems.
+    // 1. File stems.
+    if (!ext_starts.empty()) {
         icu::RegexMatcher& ext = *mm.code_ext;
         ext.reset(input);
-        while (ext.find()) {
+        for_each_match(ext, ext_starts, [&] {
             text::to_lower(group(ext, subject, 1), lowered);
             tokens.insert(lowered);
-        }
-        // 2. Qualified names: qualifier, member, and both joined by a dot.
+        });
+    }
+
+    // 2. Qualified names: qualifier, member, and both joined by a dot.
+    if (!qual_starts.empty()) {
         icu::RegexMatcher& qual = *mm.qualified;
         qual.reset(input);
-        std::string member;
-        while (qual.find()) {
+        for_each_match(qual, qual_starts, [&] {
             text::to_lower(group(qual, subject, 1), lowered);
             text::to_lower(group(qual, subject, 2), member);
             tokens.insert(lowered);
             tokens.insert(member);
             lowered.push_back('.');
             lowered.append(member);
-            tokens.insert(std::move(lowered));
-        }
+            tokens.insert(lowered);
+        });
     }
 
-    if (identifiers) {
-        // 3. Identifiers with their CamelCase and snake_case pieces.
+    // 3. Identifiers with their CamelCase and snake_case pieces.
+    if (!ident_starts.empty()) {
         icu::RegexMatcher& ident = *mm.identifier;
         icu::RegexMatcher& camel = *mm.camel;
         ident.reset(input);
         camel.reset(input);
         std::string piece;
-        while (ident.find()) {
+        for_each_match(ident, ident_starts, [&] {
             UErrorCode status = U_ZERO_ERROR;
             int32_t b = ident.start(status);
             int32_t e = ident.end(status);
             if (U_FAILURE(status)) throw std::runtime_error("regex match unavailable");
-            std::string_view id = subject.slice(b, e);
-            text::to_lower(id, lowered);
+            text::to_lower(subject.slice(b, e), lowered);
             tokens.insert(lowered);
 
             // The CamelCase scan sees only the identifier, in its own case.
@@ -246,14 +501,14 @@ TokenSet extract_code_query_tokens(std::string_view query) {
                 while (true) {
                     std::size_t cut = rest.find('_');
                     std::string_view part = rest.substr(0, cut);
-                    if (part.size() >= 3) tokens.emplace(part);
+                    if (part.size() >= 3) tokens.insert(part);
                     if (cut == std::string_view::npos) break;
                     rest.remove_prefix(cut + 1);
                 }
             }
-        }
+        });
     }
-    return tokens;
+    return tokens.finish();
 }
 
 }  // namespace kv::code

@@ -4,7 +4,7 @@
 
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace kv::code {
 
@@ -15,10 +15,9 @@ inline constexpr const char* re_qualified = R"(\b([A-Za-z_]\w+)\.([A-Za-z_]\w+)\
 inline constexpr const char* re_identifier = R"(\b[A-Za-z_][A-Za-z0-9_]{3,}\b)";
 inline constexpr const char* re_camel = R"([A-Z][a-z0-9]*|[a-z][a-z0-9]*)";
 
-using TokenSet = std::unordered_set<std::string>;
-
-// The token set of `query` (valid UTF-8). Compiles the patterns on first use.
-TokenSet extract_code_query_tokens(std::string_view query);
+// The distinct tokens of `query` (valid UTF-8), in no particular order.
+// Compiles the patterns on first use.
+std::vector<std::string> extract_code_query_tokens(std::string_view query);
 
 // The pattern text with every `\b` written out as a boundary between a `\w`
 // and a non-`\w` character (exposed for tests).

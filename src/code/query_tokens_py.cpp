@@ -8,7 +8,7 @@ namespace {
 using namespace kv;
 
 PyObject* extract_code_query_tokens(Text query) {
-    code::TokenSet tokens = code::extract_code_query_tokens(query.view);
+    std::vector<std::string> tokens = code::extract_code_query_tokens(query.view);
     Ref out = check(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
     Py_ssize_t i = 0;
     for (const std::string& t : tokens) PyList_SET_ITEM(out.get(), i++, make_str(t).release());
