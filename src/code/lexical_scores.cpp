@@ -1,5 +1,6 @@
 #include "code/lexical_scores.h"
 
+#include "code/names.h"
 #include "text/unicode.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ std::size_t LexicalTokens::count_long_inside(std::string_view s) const {
     return n;
 }
 
-std::string file_stem(std::string_view path) {
+std::string_view file_stem(std::string_view path) {
     // Last component that is neither empty nor ".".
     std::string_view name;
     std::size_t end = path.size();
@@ -43,30 +44,27 @@ std::string file_stem(std::string_view path) {
     if (name.empty() || name == "..") return {};
     std::size_t dot = name.rfind('.');
     // No dot, or the only dot leads the name (".env"): the name is its own stem.
-    std::string_view stem =
-        (dot == std::string_view::npos || dot == 0) ? name : name.substr(0, dot);
-    return text::to_lower(stem);
+    return (dot == std::string_view::npos || dot == 0) ? name : name.substr(0, dot);
 }
 
-double code_lexical_score(const LexicalTokens& tokens, const CodeResultFields& f) {
-    std::string stem = file_stem(f.path);
-    std::string guessed;
+double LexicalScorer::score(const CodeResultFields& f) {
+    std::string_view stem = lowered(file_stem(f.path), stem_);
+    guessed_.clear();
     if (!stem.empty() && !f.symbol_name.empty()) {
-        guessed.reserve(stem.size() + 1 + f.symbol_name.size());
-        guessed.append(stem).push_back('.');
-        guessed.append(f.symbol_name);
+        guessed_.append(stem).push_back('.');
+        guessed_.append(f.symbol_name);
     }
 
     double s = 0.0;
     if (!f.symbol_name.empty()) {
-        if (tokens.contains(std::string(f.symbol_name)))
+        if (tokens_.contains(f.symbol_name))
             s = 1.0;
-        else if (tokens.any_long_inside(f.symbol_name))
+        else if (tokens_.any_long_inside(f.symbol_name))
             s = 0.5;
     }
-    if (!stem.empty() && tokens.contains(stem)) s = s + 0.4;
-    if (!guessed.empty() && tokens.contains(guessed)) s = s + 1.0;
-    double n = static_cast<double>(tokens.count_long_inside(f.text));
+    if (!stem.empty() && tokens_.contains(stem)) s = s + 0.4;
+    if (!guessed_.empty() && tokens_.contains(guessed_)) s = s + 1.0;
+    double n = static_cast<double>(tokens_.count_long_inside(f.text));
     s = s + std::min(n * 0.08, 0.32);
     if (s > 0.0 && (f.symbol_type == "method" || f.symbol_type == "function")) s = s * 1.1;
     if (f.start_line && f.end_line) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,21 +20,28 @@ class LexicalTokens {
     bool has_long() const { return !long_.empty(); }
 
     // Whole-string membership in the set of all tokens.
-    bool contains(const std::string& s) const { return all_.count(s) != 0; }
+    bool contains(std::string_view s) const { return all_.find(s) != all_.end(); }
     // Whether some token of at least 4 bytes occurs inside s.
     bool any_long_inside(std::string_view s) const;
     // How many distinct tokens of at least 4 bytes occur inside s.
     std::size_t count_long_inside(std::string_view s) const;
 
   private:
-    std::unordered_set<std::string> all_;
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view s) const noexcept {
+            return std::hash<std::string_view>{}(s);
+        }
+    };
+    std::unordered_set<std::string, Hash, std::equal_to<>> all_;
     std::vector<std::string> long_;  // distinct
     std::string scratch_;
 };
 
-// The lowercased stem of the path's last "/"-separated component (empty and
-// "." components skipped; ".." and no component give no stem, i.e. "").
-std::string file_stem(std::string_view path);
+// The path's last "/"-separated component that is neither empty nor ".", cut
+// before its last "." unless that dot leads the name; "" for no component or
+// "..". Not lowercased.
+std::string_view file_stem(std::string_view path);
 
 struct CodeResultFields {
     std::string_view symbol_name;  // lowercased
@@ -43,7 +51,16 @@ struct CodeResultFields {
     std::optional<int64_t> start_line, end_line;
 };
 
-// The boost of one result marked as code.
-double code_lexical_score(const LexicalTokens& tokens, const CodeResultFields& f);
+// Scores code results against one token set, reusing its scratch space.
+class LexicalScorer {
+  public:
+    explicit LexicalScorer(const LexicalTokens& tokens) : tokens_(tokens) {}
+    // The boost of one result marked as code.
+    double score(const CodeResultFields& f);
+
+  private:
+    const LexicalTokens& tokens_;
+    std::string stem_, guessed_;
+};
 
 }  // namespace kv::code

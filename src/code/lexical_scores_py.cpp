@@ -1,6 +1,7 @@
 // code_lexical_scores.
 #include "code/fields_py.h"
 #include "code/lexical_scores.h"
+#include "code/names.h"
 #include "module/frame.h"
 #include "module/pyvalues.h"
 
@@ -53,6 +54,7 @@ PyObject* code_lexical_scores(ListArg results, ListArg query_tokens) {
         Ref end_key = code::key_object("end_line");
         Ref text_key = code::key_object("text");
         std::string symbol_name, symbol_type, text;
+        code::LexicalScorer scorer(tokens);
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(results.obj); ++i) {
             Ref result = code::typed_item(
                 results.obj, i, [](PyObject* o) { return PyDict_Check(o) != 0; }, "PyDict");
@@ -93,7 +95,7 @@ PyObject* code_lexical_scores(ListArg results, ListArg query_tokens) {
             code::CodeResultFields fields{
                 symbol_name,          symbol_type, path, text, line_value(start_value),
                 line_value(end_value)};
-            scores.push_back(code::code_lexical_score(tokens, fields));
+            scores.push_back(scorer.score(fields));
         }
     }
 

@@ -1,5 +1,6 @@
 // symbol_channel_search.
 #include "code/fields_py.h"
+#include "code/names.h"
 #include "code/symbol_channel.h"
 #include "module/frame.h"
 #include "module/pyvalues.h"
@@ -58,15 +59,15 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
     Ref symbol_key = code::key_object("symbol_name");
     Ref qualified_key = code::key_object("qualified_name");
     std::vector<code::ChannelCandidate> candidates;
-    std::string sym, qual;
+    std::string sym_scratch, qual_scratch;
     code::for_each_chunk(corpora.obj, [&](uint64_t position, PyObject* chunk) {
         Ref meta = code::chunk_metadata(chunk, metadata_key.get());
         if (!meta) return;
         if (filter_dict && !passes_filters(filter_dict, meta.get())) return;
         Ref sym_value = code::lookup(meta.get(), symbol_key.get());
         Ref qual_value = code::lookup(meta.get(), qualified_key.get());
-        text::to_lower(code::str_value(sym_value), sym);
-        text::to_lower(code::str_value(qual_value), qual);
+        std::string_view sym = code::lowered(code::str_value(sym_value), sym_scratch);
+        std::string_view qual = code::lowered(code::str_value(qual_value), qual_scratch);
         if (sym.empty() && qual.empty()) return;
         code::ChannelCandidate c = code::score_symbol_names(position, sym, qual, tokens);
         if (c.score > 0.0) candidates.push_back(c);

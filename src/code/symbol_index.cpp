@@ -61,13 +61,18 @@ std::vector<SymbolIndex::Hit> SymbolIndex::search(const std::vector<std::string>
     if (tokens.empty() || top_k == 0) return hits;
 
     // Whole-name pass: the first hit reached decides a position's field.
+    // Which whole-name hits fill the top_k places is left open, so the pass
+    // stops once they are filled (the substring pass then does not run).
     std::unordered_set<uint64_t> seen;
     if (!names_.empty()) {
         for (const std::string& t : tokens) {
             auto it = names_.find(t);
             if (it == names_.end()) continue;
-            for (const NameHit& h : it->second)
-                if (seen.insert(h.position).second) hits.push_back({h.position, 1.0, h.field});
+            for (const NameHit& h : it->second) {
+                if (!seen.insert(h.position).second) continue;
+                hits.push_back({h.position, 1.0, h.field});
+                if (hits.size() == top_k) return hits;
+            }
         }
     }
 

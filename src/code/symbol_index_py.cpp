@@ -1,5 +1,6 @@
 // build_symbol_index, search_symbol_index.
 #include "code/fields_py.h"
+#include "code/names.h"
 #include "code/symbol_index.h"
 #include "module/frame.h"
 #include "module/pyvalues.h"
@@ -16,14 +17,14 @@ PyObject* build_symbol_index(ListArg corpora) {
     Ref symbol_key = code::key_object("symbol_name");
     Ref qualified_key = code::key_object("qualified_name");
     code::SymbolIndexBuilder builder;
-    std::string sym, qual;
+    std::string sym_scratch, qual_scratch;
     code::for_each_chunk(corpora.obj, [&](uint64_t position, PyObject* chunk) {
         Ref meta = code::chunk_metadata(chunk, metadata_key.get());
         if (!meta) return;
         Ref sym_value = code::lookup(meta.get(), symbol_key.get());
         Ref qual_value = code::lookup(meta.get(), qualified_key.get());
-        text::to_lower(code::str_value(sym_value), sym);
-        text::to_lower(code::str_value(qual_value), qual);
+        std::string_view sym = code::lowered(code::str_value(sym_value), sym_scratch);
+        std::string_view qual = code::lowered(code::str_value(qual_value), qual_scratch);
         if (sym.empty() && qual.empty()) return;
         builder.add(position, sym, qual);
     });
