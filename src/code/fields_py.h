@@ -29,6 +29,9 @@ inline Ref lookup(PyObject* dict, PyObject* key) {
 // str that has no UTF-8 form (the encoding error is discarded).
 inline std::string_view str_value(const Ref& v) {
     if (!v || !PyUnicode_Check(v.get())) return {};
+    if (PyUnicode_IS_COMPACT_ASCII(v.get()))  // the usual name: its bytes are its UTF-8
+        return {static_cast<const char*>(PyUnicode_DATA(v.get())),
+                static_cast<std::size_t>(PyUnicode_GET_LENGTH(v.get()))};
     Py_ssize_t n = 0;
     const char* s = PyUnicode_AsUTF8AndSize(v.get(), &n);
     if (!s) {
@@ -51,6 +54,26 @@ Ref typed_item(PyObject* list, Py_ssize_t i, Check ok, const char* target) {
     return item;
 }
 
+// Memory hints for the chunks ahead of position j in a corpus of large,
+// cache-cold dicts: the dict object a few steps ahead, then its key table.
+// Only pointers held by the list right now are read, before any Python code
+// can run, so every object touched is alive; a prefetch itself never faults.
+inline void prefetch_ahead(PyObject* list, Py_ssize_t j) {
+    constexpr Py_ssize_t kFar = 8, kNear = 4;
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    if (j + kFar < n) __builtin_prefetch(PyList_GET_ITEM(list, j + kFar));
+    if (j + kNear < n) {
+        PyObject* near = PyList_GET_ITEM(list, j + kNear);
+        if (PyDict_CheckExact(near)) {
+            const char* keys =
+                reinterpret_cast<const char*>(reinterpret_cast<PyDictObject*>(near)->ma_keys);
+            __builtin_prefetch(keys);
+            __builtin_prefetch(keys + 64);
+            __builtin_prefetch(keys + 128);
+        }
+    }
+}
+
 // Calls f(position, chunk) for every chunk of every corpus, in order; corpora
 // must be lists and chunks dicts. Sizes are re-read at every step because a
 // callback into Python may change the lists.
@@ -61,6 +84,7 @@ void for_each_chunk(PyObject* corpora, F&& f) {
         Ref corpus = typed_item(
             corpora, i, [](PyObject* o) { return PyList_Check(o) != 0; }, "PyList");
         for (Py_ssize_t j = 0; j < PyList_GET_SIZE(corpus.get()); ++j) {
+            prefetch_ahead(corpus.get(), j);
             Ref chunk = typed_item(
                 corpus.get(), j, [](PyObject* o) { return PyDict_Check(o) != 0; }, "PyDict");
             f(position, chunk.get());

@@ -10,7 +10,9 @@ namespace kv::code {
 void LexicalTokens::add(std::string_view token) {
     text::to_lower(token, scratch_);
     auto [it, fresh] = all_.insert(scratch_);
-    if (fresh && it->size() >= 4) long_.push_back(*it);
+    if (!fresh) return;
+    if (all_.size() <= kLinearLimit) list_.push_back(*it);
+    if (it->size() >= 4) long_.push_back(*it);
 }
 
 bool LexicalTokens::any_long_inside(std::string_view s) const {

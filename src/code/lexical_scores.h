@@ -19,8 +19,14 @@ class LexicalTokens {
     bool empty() const { return all_.empty(); }
     bool has_long() const { return !long_.empty(); }
 
-    // Whole-string membership in the set of all tokens.
-    bool contains(std::string_view s) const { return all_.find(s) != all_.end(); }
+    // Whole-string membership in the set of all tokens. A query has a
+    // handful of tokens: comparing lengths first beats hashing them.
+    bool contains(std::string_view s) const {
+        if (all_.size() > kLinearLimit) return all_.find(s) != all_.end();
+        for (const std::string& t : list_)
+            if (t.size() == s.size() && t == s) return true;
+        return false;
+    }
     // Whether some token of at least 4 bytes occurs inside s.
     bool any_long_inside(std::string_view s) const;
     // How many distinct tokens of at least 4 bytes occur inside s.
@@ -33,7 +39,9 @@ class LexicalTokens {
             return std::hash<std::string_view>{}(s);
         }
     };
+    static constexpr std::size_t kLinearLimit = 16;
     std::unordered_set<std::string, Hash, std::equal_to<>> all_;
+    std::vector<std::string> list_;  // the members of all_, while few
     std::vector<std::string> long_;  // distinct
     std::string scratch_;
 };

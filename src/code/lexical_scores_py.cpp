@@ -85,16 +85,15 @@ PyObject* code_lexical_scores(ListArg results, ListArg query_tokens) {
             Ref end_value = code::lookup(meta.get(), end_key.get());
             Ref text_value = code::lookup(result.get(), text_key.get());
 
-            text::to_lower(code::str_value(name_value), symbol_name);
-            text::to_lower(code::str_value(type_value), symbol_type);
             // The text only counts long tokens; without any it is not needed.
-            if (tokens.has_long())
-                text::to_lower(code::str_value(text_value), text);
-            else
-                text.clear();
-            code::CodeResultFields fields{
-                symbol_name,          symbol_type, path, text, line_value(start_value),
-                line_value(end_value)};
+            code::CodeResultFields fields{code::lowered(code::str_value(name_value), symbol_name),
+                                          code::lowered(code::str_value(type_value), symbol_type),
+                                          path,
+                                          tokens.has_long()
+                                              ? code::lowered(code::str_value(text_value), text)
+                                              : std::string_view(),
+                                          line_value(start_value),
+                                          line_value(end_value)};
             scores.push_back(scorer.score(fields));
         }
     }

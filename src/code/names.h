@@ -9,32 +9,29 @@
 namespace kv::code {
 
 // `s` lower-cased: `s` itself when that changes nothing (ASCII without
-// capitals, the usual symbol name); an ASCII name with capitals has them
+// capitals, the usual symbol name); an ASCII text with capitals has them
 // mapped to small letters in `scratch`; anything else goes through
-// text::to_lower into `scratch`.
+// text::to_lower into `scratch`. The loops have no early exit so that the
+// compiler can vectorise them.
 inline std::string_view lowered(std::string_view s, std::string& scratch) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
     const std::size_t n = s.size();
-    std::size_t i = 0;
-    for (; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            text::to_lower(s, scratch);
-            return scratch;
-        }
-        if (static_cast<unsigned char>(c - 'A') < 26) break;
+    unsigned char high = 0;
+    unsigned char capitals = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        high |= p[i];
+        capitals |= static_cast<unsigned char>(static_cast<unsigned char>(p[i] - 'A') < 26);
     }
-    if (i == n) return s;
+    if (high & 0x80) {
+        text::to_lower(s, scratch);
+        return scratch;
+    }
+    if (!capitals) return s;
     scratch.resize(n);
-    char* out = scratch.data();
-    for (std::size_t k = 0; k < i; ++k) out[k] = s[k];
-    for (; i < n; ++i) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c >= 0x80) {
-            text::to_lower(s, scratch);
-            return scratch;
-        }
-        out[i] = static_cast<char>(static_cast<unsigned char>(c - 'A') < 26 ? c + 32 : c);
-    }
+    unsigned char* out = reinterpret_cast<unsigned char*>(scratch.data());
+    for (std::size_t i = 0; i < n; ++i)
+        out[i] = static_cast<unsigned char>(
+            p[i] + (static_cast<unsigned char>(p[i] - 'A') < 26 ? 'a' - 'A' : 0));
     return scratch;
 }
 

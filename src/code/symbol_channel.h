@@ -17,12 +17,24 @@ struct ChannelCandidate {
     NameField field;
 };
 
-// Scores lowercased names against lowercased tokens: per token, symbol-name
-// equality, symbol-name containment, qualified-name equality, qualified-name
-// containment; the last test that fired names the field. Score 0.0: no match.
-ChannelCandidate score_symbol_names(uint64_t position, std::string_view symbol_name,
-                                    std::string_view qualified_name,
-                                    const std::vector<std::string>& tokens);
+// The lowercased query tokens, in order, each with the set of byte values it
+// holds (folded to 64 bits): a name that lacks one of them cannot contain
+// the token, which spares most substring searches.
+class ChannelTokens {
+  public:
+    explicit ChannelTokens(std::vector<std::string> tokens);
+    bool empty() const { return tokens_.empty(); }
+
+    // Scores lowercased names: per token, symbol-name equality, symbol-name
+    // containment, qualified-name equality, qualified-name containment; the
+    // last test that fired names the field. Score 0.0: no match.
+    ChannelCandidate score(uint64_t position, std::string_view symbol_name,
+                           std::string_view qualified_name) const;
+
+  private:
+    std::vector<std::string> tokens_;
+    std::vector<uint64_t> masks_;
+};
 
 // Candidates arrive in ascending position order; best first, equal scores
 // keep that order, cut to top_k.

@@ -52,7 +52,7 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
         throw PyErrorSet{};
     }
     PyObject* filter_dict = filters.obj == Py_None ? nullptr : filters.obj;
-    std::vector<std::string> tokens = code::symbol_query_tokens(query_tokens.obj);
+    const code::ChannelTokens tokens(code::symbol_query_tokens(query_tokens.obj));
     if (tokens.empty()) return check(PyList_New(0)).release();
 
     Ref metadata_key = code::key_object("metadata");
@@ -69,7 +69,7 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
         std::string_view sym = code::lowered(code::str_value(sym_value), sym_scratch);
         std::string_view qual = code::lowered(code::str_value(qual_value), qual_scratch);
         if (sym.empty() && qual.empty()) return;
-        code::ChannelCandidate c = code::score_symbol_names(position, sym, qual, tokens);
+        code::ChannelCandidate c = tokens.score(position, sym, qual);
         if (c.score > 0.0) candidates.push_back(c);
     });
     code::rank_channel_candidates(candidates, top_k.value);
