@@ -7,24 +7,46 @@
 
 namespace kv::code {
 
+namespace {
+uint64_t byte_mask(std::string_view s);
+}  // namespace
+
 void LexicalTokens::add(std::string_view token) {
     text::to_lower(token, scratch_);
     auto [it, fresh] = all_.insert(scratch_);
     if (!fresh) return;
     if (all_.size() <= kLinearLimit) list_.push_back(*it);
-    if (it->size() >= 4) long_.push_back(*it);
+    if (it->size() >= 4) {
+        long_.push_back(*it);
+        long_masks_.push_back(byte_mask(*it));
+        long_searchers_.emplace_back(*it);
+    }
 }
 
+namespace {
+
+// The set of byte values in s, folded to 64 bits: a text whose set lacks one
+// of a token's values cannot contain the token.
+uint64_t byte_mask(std::string_view s) {
+    uint64_t m = 0;
+    for (unsigned char c : s) m |= uint64_t{1} << (c & 63);
+    return m;
+}
+
+}  // namespace
+
 bool LexicalTokens::any_long_inside(std::string_view s) const {
-    for (const std::string& t : long_)
-        if (s.find(t) != std::string_view::npos) return true;
+    const uint64_t mask = byte_mask(s);
+    for (std::size_t i = 0; i < long_.size(); ++i)
+        if (!(long_masks_[i] & ~mask) && long_searchers_[i].in(s)) return true;
     return false;
 }
 
 std::size_t LexicalTokens::count_long_inside(std::string_view s) const {
+    const uint64_t mask = byte_mask(s);
     std::size_t n = 0;
-    for (const std::string& t : long_)
-        if (s.find(t) != std::string_view::npos) ++n;
+    for (std::size_t i = 0; i < long_.size(); ++i)
+        if (!(long_masks_[i] & ~mask) && long_searchers_[i].in(s)) ++n;
     return n;
 }
 

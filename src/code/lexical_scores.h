@@ -2,6 +2,7 @@
 // qualified name, text matches, symbol type and line span.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -14,6 +15,10 @@ namespace kv::code {
 
 class LexicalTokens {
   public:
+    LexicalTokens() = default;
+    LexicalTokens(const LexicalTokens&) = delete;  // searchers point into all_
+    LexicalTokens& operator=(const LexicalTokens&) = delete;
+
     // Adds one token (any text; lowercased here).
     void add(std::string_view token);
     bool empty() const { return all_.empty(); }
@@ -43,6 +48,17 @@ class LexicalTokens {
     std::unordered_set<std::string, Hash, std::equal_to<>> all_;
     std::vector<std::string> list_;  // the members of all_, while few
     std::vector<std::string> long_;  // distinct
+    std::vector<uint64_t> long_masks_;
+    // A Horspool searcher per long token, its shift table built once per
+    // call. It refers to the token's text in all_, whose nodes never move.
+    struct Searcher {
+        explicit Searcher(const std::string& needle) : bmh_(needle.begin(), needle.end()) {}
+        bool in(std::string_view hay) const {
+            return std::search(hay.begin(), hay.end(), bmh_) != hay.end();
+        }
+        std::boyer_moore_horspool_searcher<std::string::const_iterator> bmh_;
+    };
+    std::vector<Searcher> long_searchers_;
     std::string scratch_;
 };
 
