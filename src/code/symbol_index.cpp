@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <unordered_set>
 
 namespace kv::code {
@@ -10,20 +11,112 @@ const char* name_field_key(NameField f) {
     return f == NameField::Symbol ? "symbol_name" : "qualified_name";
 }
 
+namespace {
+
+uint64_t name_hash(std::string_view s) {
+    return std::hash<std::string_view>{}(s);
+}
+
+}  // namespace
+
 void SymbolIndexBuilder::add(uint64_t position, std::string_view symbol_name,
                              std::string_view qualified_name) {
     SymbolIndex& x = index_;
     x.positions_.push_back(position);
+    if (!symbol_name.empty())
+        pending_.push_back({name_hash(symbol_name), x.sym_buf_.size(), symbol_name.size(), position,
+                            NameField::Symbol});
     x.sym_buf_.append(symbol_name);
     x.sym_buf_.push_back('\0');
     x.sym_off_.push_back(x.sym_buf_.size());
+    if (!qualified_name.empty())
+        pending_.push_back({name_hash(qualified_name), x.qual_buf_.size(), qualified_name.size(),
+                            position, NameField::Qualified});
     x.qual_buf_.append(qualified_name);
     x.qual_buf_.push_back('\0');
     x.qual_off_.push_back(x.qual_buf_.size());
-    if (!symbol_name.empty())
-        x.names_[std::string(symbol_name)].push_back({position, NameField::Symbol});
-    if (!qualified_name.empty())
-        x.names_[std::string(qualified_name)].push_back({position, NameField::Qualified});
+}
+
+SymbolIndex SymbolIndexBuilder::finish() {
+    SymbolIndex& x = index_;
+    auto text = [&](NameField field, std::size_t offset, std::size_t size) {
+        const std::string& buf = field == NameField::Symbol ? x.sym_buf_ : x.qual_buf_;
+        return std::string_view(buf).substr(offset, size);
+    };
+    constexpr std::size_t kEmpty = static_cast<std::size_t>(-1);
+    auto capacity_for = [](std::size_t n) {
+        std::size_t c = 16;
+        while (c < n * 2) c *= 2;
+        return c;
+    };
+
+    // 1. Number the distinct names in order of first appearance (a
+    //    temporary open-addressing table of group numbers) and count hits.
+    const std::size_t n = pending_.size();
+    std::vector<std::size_t> table(capacity_for(n), kEmpty);
+    const std::size_t tmask = table.size() - 1;
+    std::vector<SymbolIndex::Slot> groups;  // begin holds the hit count for now
+    std::vector<std::size_t> group_of(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const Pending& p = pending_[i];
+        const std::string_view name = text(p.field, p.offset, p.size);
+        std::size_t at = static_cast<std::size_t>(p.hash) & tmask;
+        while (table[at] != kEmpty) {
+            const SymbolIndex::Slot& g = groups[table[at]];
+            if (g.hash == p.hash && text(g.field, g.offset, g.size) == name) break;
+            at = (at + 1) & tmask;
+        }
+        if (table[at] == kEmpty) {
+            table[at] = groups.size();
+            groups.push_back({p.hash, 0, 0, p.offset, p.size, p.field});
+        }
+        group_of[i] = table[at];
+        ++groups[table[at]].begin;
+    }
+    table.clear();
+    table.shrink_to_fit();
+
+    // 2. Lay the hits out group by group, each group in insertion order.
+    std::size_t next = 0;
+    for (SymbolIndex::Slot& g : groups) {
+        std::size_t count = g.begin;
+        g.begin = next;
+        g.end = next;
+        next += count;
+    }
+    x.name_hits_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        SymbolIndex::Slot& g = groups[group_of[i]];
+        x.name_hits_[g.end++] = {pending_[i].position, pending_[i].field};
+    }
+
+    // 3. The lookup table of the distinct names.
+    x.slots_.assign(capacity_for(groups.size()), SymbolIndex::Slot{});
+    const std::size_t mask = x.slots_.size() - 1;
+    for (const SymbolIndex::Slot& g : groups) {
+        std::size_t at = static_cast<std::size_t>(g.hash) & mask;
+        while (x.slots_[at].end != 0) at = (at + 1) & mask;
+        x.slots_[at] = g;
+    }
+    pending_.clear();
+    pending_.shrink_to_fit();
+    return std::move(index_);
+}
+
+std::pair<const SymbolIndex::NameHit*, const SymbolIndex::NameHit*> SymbolIndex::lookup(
+    std::string_view name) const {
+    if (slots_.empty()) return {nullptr, nullptr};
+    const uint64_t h = name_hash(name);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = static_cast<std::size_t>(h) & mask; slots_[at].end != 0;
+         at = (at + 1) & mask) {
+        const Slot& s = slots_[at];
+        if (s.hash != h || s.size != name.size()) continue;
+        const std::string& buf = s.field == NameField::Symbol ? sym_buf_ : qual_buf_;
+        if (std::string_view(buf).substr(s.offset, s.size) == name)
+            return {name_hits_.data() + s.begin, name_hits_.data() + s.end};
+    }
+    return {nullptr, nullptr};
 }
 
 namespace {
@@ -64,15 +157,12 @@ std::vector<SymbolIndex::Hit> SymbolIndex::search(const std::vector<std::string>
     // Which whole-name hits fill the top_k places is left open, so the pass
     // stops once they are filled (the substring pass then does not run).
     std::unordered_set<uint64_t> seen;
-    if (!names_.empty()) {
-        for (const std::string& t : tokens) {
-            auto it = names_.find(t);
-            if (it == names_.end()) continue;
-            for (const NameHit& h : it->second) {
-                if (!seen.insert(h.position).second) continue;
-                hits.push_back({h.position, 1.0, h.field});
-                if (hits.size() == top_k) return hits;
-            }
+    for (const std::string& t : tokens) {
+        auto [first, last] = lookup(t);
+        for (const NameHit* h = first; h != last; ++h) {
+            if (!seen.insert(h->position).second) continue;
+            hits.push_back({h->position, 1.0, h->field});
+            if (hits.size() == top_k) return hits;
         }
     }
 

@@ -1,11 +1,10 @@
-// An immutable index of code-symbol names: a whole-name hash map and the
+// An immutable index of code-symbol names: a whole-name hash table and the
 // lowercased names of every entry for substring search.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kv::code {
@@ -37,6 +36,18 @@ class SymbolIndex {
         uint64_t position;
         NameField field;
     };
+    // One distinct name: its hits are name_hits_[begin, end), in the order
+    // they were added; the name's text is in the buffer of `field` at
+    // [offset, offset + size). An empty slot has end == 0.
+    struct Slot {
+        uint64_t hash = 0;
+        std::size_t begin = 0, end = 0;
+        std::size_t offset = 0, size = 0;
+        NameField field = NameField::Symbol;
+    };
+
+    // The hits of a whole name, or an empty range.
+    std::pair<const NameHit*, const NameHit*> lookup(std::string_view name) const;
 
     // Entry i: positions_[i], symbol name sym_buf_[sym_off_[i] .. sym_off_[i+1]-1)
     // and qualified name likewise; every name is followed by a NUL separator
@@ -44,17 +55,26 @@ class SymbolIndex {
     std::vector<uint64_t> positions_;
     std::string sym_buf_, qual_buf_;
     std::vector<std::size_t> sym_off_{0}, qual_off_{0};
-    std::unordered_map<std::string, std::vector<NameHit>> names_;
+    // Open-addressing table of the distinct names (capacity a power of two).
+    std::vector<Slot> slots_;
+    std::vector<NameHit> name_hits_;
 };
 
 class SymbolIndexBuilder {
   public:
     // Adds the entry of one chunk; names are lowercased, at least one non-empty.
     void add(uint64_t position, std::string_view symbol_name, std::string_view qualified_name);
-    SymbolIndex finish() { return std::move(index_); }
+    SymbolIndex finish();
 
   private:
+    struct Pending {
+        uint64_t hash;
+        std::size_t offset, size;
+        uint64_t position;
+        NameField field;
+    };
     SymbolIndex index_;
+    std::vector<Pending> pending_;
 };
 
 }  // namespace kv::code
