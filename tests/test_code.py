@@ -584,3 +584,15 @@ LEX_TOKENS = st.lists(st.one_of(LEX_STR, st.sampled_from(["io.parse", "utils.loa
 @given(LEX_RESULTS, LEX_TOKENS)
 def test_lexical_matches_model(results, toks):
     assert kn.code_lexical_scores(results, toks) == model.code_lexical_scores(results, toks)
+
+
+def test_tokens_without_utf8_form_match_nothing():
+    # A lone surrogate has no UTF-8 form: the token matches no name, but it
+    # is a token all the same.
+    lone = "pa\ud800rse"
+    assert search([[chunk("parse")]], [lone, "parse"]) == [(0, 1.0, "symbol_name")]
+    assert channel([[chunk("parse")]], [lone]) == []
+    with pytest.raises(TypeError, match="'int' object cannot be converted to 'PyList'"):
+        channel([5], [lone])
+    assert lex([code_result("zz", start_line=1, end_line=2)], [lone]) == [0.05]
+    assert lex([code_result("parse", start_line=1, end_line=2)], [lone, "parse"]) == [1.05]

@@ -105,14 +105,20 @@ inline Ref chunk_metadata(PyObject* chunk, PyObject* metadata_key) {
 }
 
 // Query tokens for the symbol searches: str items of at least 3 UTF-8 bytes,
-// lowercased, in order, duplicates kept.
-inline std::vector<std::string> symbol_query_tokens(PyObject* list) {
+// lowercased, in order, duplicates kept. A str without a UTF-8 form (lone
+// surrogates) cannot equal or lie inside any name, which are read as UTF-8;
+// it is counted in *unmatchable instead.
+inline std::vector<std::string> symbol_query_tokens(PyObject* list, bool* unmatchable = nullptr) {
     std::vector<std::string> tokens;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
         Ref item = Ref::steal(PyList_GetItemRef(list, i));
         if (!item) throw PyErrorSet{};
+        if (!PyUnicode_Check(item.get())) continue;
         std::string_view s = str_value(item);
-        if (s.size() >= 3) tokens.push_back(text::to_lower(s));
+        if (s.size() >= 3)
+            tokens.push_back(text::to_lower(s));
+        else if (s.empty() && unmatchable && PyUnicode_GET_LENGTH(item.get()) > 0)
+            *unmatchable = true;
     }
     return tokens;
 }

@@ -21,7 +21,10 @@ class LexicalTokens {
 
     // Adds one token (any text; lowercased here).
     void add(std::string_view token);
-    bool empty() const { return all_.empty(); }
+    // A token that cannot match any name (a str without a UTF-8 form): it
+    // only makes the token set non-empty.
+    void add_unmatchable() { unmatchable_ = true; }
+    bool empty() const { return all_.empty() && !unmatchable_; }
     bool has_long() const { return !long_.empty(); }
 
     // Whole-string membership in the set of all tokens. A query has a
@@ -60,6 +63,7 @@ class LexicalTokens {
     };
     std::vector<Searcher> long_searchers_;
     std::string scratch_;
+    bool unmatchable_ = false;
 };
 
 // The path's last "/"-separated component that is neither empty nor ".", cut

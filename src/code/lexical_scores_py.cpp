@@ -33,8 +33,9 @@ PyObject* code_lexical_scores(ListArg results, ListArg query_tokens) {
         if (!PyUnicode_Check(item.get())) continue;
         Py_ssize_t n = 0;
         const char* s = PyUnicode_AsUTF8AndSize(item.get(), &n);
-        if (!s) {  // a str without a UTF-8 form cannot equal any name
+        if (!s) {  // a str without a UTF-8 form is a token that matches nothing
             PyErr_Clear();
+            tokens.add_unmatchable();
             continue;
         }
         tokens.add({s, static_cast<std::size_t>(n)});

@@ -52,8 +52,11 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
         throw PyErrorSet{};
     }
     PyObject* filter_dict = filters.obj == Py_None ? nullptr : filters.obj;
-    const code::ChannelTokens tokens(code::symbol_query_tokens(query_tokens.obj));
-    if (tokens.empty()) return check(PyList_New(0)).release();
+    bool unmatchable = false;
+    const code::ChannelTokens tokens(code::symbol_query_tokens(query_tokens.obj, &unmatchable));
+    // Without tokens nothing is read; a token that matches nothing still
+    // makes the walk (and its checks of the corpora) happen.
+    if (tokens.empty() && !unmatchable) return check(PyList_New(0)).release();
 
     Ref metadata_key = code::key_object("metadata");
     Ref symbol_key = code::key_object("symbol_name");
