@@ -8,6 +8,7 @@
 #include <unicode/utf16.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -100,8 +101,9 @@ const icu::RegexPattern* compile(const char* text) {
     return p;
 }
 
-// Compiled once per process on first use. The initialisation of a function
-// static is thread-safe; compiling runs no Python code, so a thread waiting on
+// Compiled once per process on first use (the first query that is not pure
+// ASCII; see the direct scan below). The initialisation of a function static
+// is thread-safe; compiling runs no Python code, so a thread waiting on
 // it can never be the one another thread needs to make progress.
 const Patterns& patterns() {
     static const Patterns p = {compile(re_code_ext), compile(re_qualified), compile(re_identifier),
