@@ -8,6 +8,15 @@
 extern const kv::frame::FunctionDef kv_def_preprocess_documents;
 extern const kv::frame::FunctionDef kv_def_build_bm25_index;
 extern const kv::frame::FunctionDef kv_def_search_bm25;
+// code/symbol_channel_py.cpp
+extern const kv::frame::FunctionDef kv_def_symbol_channel_search;
+// code/symbol_index_py.cpp
+extern const kv::frame::FunctionDef kv_def_build_symbol_index;
+extern const kv::frame::FunctionDef kv_def_search_symbol_index;
+// code/query_tokens_py.cpp
+extern const kv::frame::FunctionDef kv_def_extract_code_query_tokens;
+// code/lexical_scores_py.cpp
+extern const kv::frame::FunctionDef kv_def_code_lexical_scores;
 // module/primitives_py.cpp
 extern const kv::frame::FunctionDef kv_def_compute_doc_hash;
 extern const kv::frame::FunctionDef kv_def_compute_sha256;
