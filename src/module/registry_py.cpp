@@ -12,6 +12,12 @@ namespace {
 const frame::FunctionDef* const kRegistry[] = {
     &kv_def_preprocess_documents, &kv_def_build_bm25_index, &kv_def_search_bm25,
     &kv_def_compute_doc_hash,     &kv_def_compute_sha256,   &kv_def_cosine_similarity,
+    &kv_def_build_code_doc_bridge_edges,
+    &kv_def_build_graph_edges,
+    &kv_def_run_louvain,
+    &kv_def_merge_entities_into_graph,
+    &kv_def_merge_relations_into_graph,
+    &kv_def_resolve_entity_alias_groups,
 };
 
 }  // namespace
