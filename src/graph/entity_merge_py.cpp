@@ -71,11 +71,13 @@ void update_record(EntityKeys& keys, PyObject* record, PyObject* item, PyObject*
     if (!chunks) {
         Ref fresh = list_of_one(doc_id);
         set_item(record, keys.chunk_ids.get(), fresh.get());
+        // Storing may have run Python code (a colliding key's __eq__): read it again.
+        chunks = lookup_quietly(record, keys.chunk_ids.get());
     } else if (PyList_Check(chunks.get())) {
+        // The scan and append run no Python code, so "chunk_ids" still holds this list.
         append_once(chunks.get(), doc_id);
     }
 
-    chunks = lookup_quietly(record, keys.chunk_ids.get());
     Py_ssize_t frequency = 1;
     if (chunks && PyList_Check(chunks.get())) frequency = PyList_GET_SIZE(chunks.get());
     set_item(record, keys.frequency.get(), make_int(frequency).get());

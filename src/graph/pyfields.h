@@ -86,9 +86,35 @@ inline void list_append(PyObject* list, PyObject* item) {
 inline void append_once(PyObject* list, PyObject* doc) {
     const Py_ssize_t n = PyList_GET_SIZE(list);
     PyObject** items = reinterpret_cast<PyListObject*>(list)->ob_item;
-    for (Py_ssize_t i = 0; i < n; ++i)
+    // Long lists of chunk ids are mostly cold: fetch the objects ahead.
+    constexpr Py_ssize_t kAhead = 8;
+    for (Py_ssize_t i = 0; i < n && i < kAhead; ++i) __builtin_prefetch(items[i]);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        if (i + kAhead < n) __builtin_prefetch(items[i + kAhead]);
         if (str_content_equals(items[i], doc)) return;
+    }
     list_append(list, doc);
+}
+
+// Prefetching for a walk over a list of record dicts: the dict object of the
+// item `far` ahead, and the key table of the item `near` ahead (its object was
+// fetched earlier). Only addresses are touched; nothing is dereferenced
+// beyond objects the list holds right now.
+inline void prefetch_records(PyObject* list, Py_ssize_t i) {
+    constexpr Py_ssize_t kNear = 4, kFar = 8;
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    PyObject** items = reinterpret_cast<PyListObject*>(list)->ob_item;
+    if (i + kFar < n) __builtin_prefetch(items[i + kFar]);
+    if (i + kNear < n) {
+        PyObject* o = items[i + kNear];
+        if (PyDict_CheckExact(o)) {
+            const char* keys = reinterpret_cast<const char*>(
+                reinterpret_cast<PyDictObject*>(o)->ma_keys);
+            __builtin_prefetch(keys);
+            __builtin_prefetch(keys + 64);
+            __builtin_prefetch(keys + 128);
+        }
+    }
 }
 
 // A new one-element list holding `item`.

@@ -134,6 +134,7 @@ bool merge_triple(RelationKeys& keys, PyObject* graph, PyObject* doc_id, Triple&
     }
 
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(edges.get()); ++i) {
+        prefetch_records(edges.get(), i);
         Ref item = Ref::steal(PyList_GetItemRef(edges.get(), i));
         if (!item) throw PyErrorSet{};
         if (!PyDict_Check(item.get())) continue;

@@ -83,7 +83,7 @@ def merge_entities_into_graph(entity_graph: dict, results: list) -> int:
         doc_id, entities = elem[0], elem[1]
         if not isinstance(entities, list):
             continue
-        inserted += merge_chunk_entities(entity_graph, text(doc_id), entities)
+        inserted += merge_chunk_entities(entity_graph, str.__str__(text(doc_id)), entities)
     return inserted
 
 
@@ -120,7 +120,9 @@ def merge_chunk_entities(graph: dict, doc_id: str, entities: list) -> int:
             if not found:
                 record["chunk_ids"] = [doc_id]
             elif isinstance(chunks, list):
-                if not any(is_str(c) and c == doc_id for c in chunks):
+                # str.__eq__ of the doc id: content equality with str items, NotImplemented
+                # (never True) for anything else
+                if True not in map(doc_id.__eq__, chunks):
                     chunks.append(doc_id)
             found, chunks = lookup(record, "chunk_ids")
             record["frequency"] = len(chunks) if (found and isinstance(chunks, list)) else 1
@@ -144,6 +146,7 @@ def merge_relations_into_graph(relation_graph: dict, results: list) -> int:
         doc_id, triples = elem[0], elem[1]
         if not is_str(doc_id) or not isinstance(triples, list):
             continue
+        doc_id = str.__str__(doc_id)
         for t in triples:
             if isinstance(t, dict):
                 subj = _first_of(t, "subject", "source")
@@ -184,7 +187,7 @@ def merge_relations_into_graph(relation_graph: dict, results: list) -> int:
                     if not found:
                         e["text_unit_ids"] = [doc_id]
                     elif isinstance(units, list):
-                        if not any(is_str(u) and u == doc_id for u in units):
+                        if True not in map(doc_id.__eq__, units):
                             units.append(doc_id)
                     break
             else:
