@@ -43,7 +43,7 @@ bool is_empty_or_unknown(std::string_view s) {
 Ref new_record(EntityKeys& keys, PyObject* item, PyObject* doc_id) {
     Ref description = str_field(item, keys.description.get());
     Ref type = str_field(item, keys.type.get());
-    Ref record = check(PyDict_New());
+    Ref record = new_dict(5);
     set_item(record.get(), keys.description.get(),
              description ? description.get() : keys.empty.get());
     set_item(record.get(), keys.type.get(), type ? type.get() : keys.unknown.get());

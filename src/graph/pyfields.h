@@ -71,6 +71,16 @@ inline Ref reuse_or_make_str(PyObject* source, std::string_view source_text,
     return make_str(text);
 }
 
+// A new empty dict with room for `n` items without resizing.
+inline Ref new_dict(Py_ssize_t n) {
+#if PY_VERSION_HEX < 0x030E0000
+    return check(_PyDict_NewPresized(n));
+#else
+    (void)n;
+    return check(PyDict_New());
+#endif
+}
+
 // An interned str for a fixed key.
 inline Ref interned(const char* s) {
     return check(PyUnicode_InternFromString(s));

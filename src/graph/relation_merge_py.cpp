@@ -148,7 +148,7 @@ bool merge_triple(RelationKeys& keys, PyObject* graph, PyObject* doc_id, Triple&
 
     const std::string_view desc = text::trim_white_space(t.description);
     Ref desc_str = reuse_or_make_str(t.description_obj.get(), t.description, desc);
-    Ref record = check(PyDict_New());
+    Ref record = new_dict(8);
     set_item(record.get(), keys.target.get(), tgt_key.get());
     set_item(record.get(), keys.relation.get(), rel_str.get());
     set_item(record.get(), keys.chunk_id.get(), doc_id);
