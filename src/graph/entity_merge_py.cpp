@@ -87,6 +87,7 @@ void update_record(EntityKeys& keys, PyObject* record, PyObject* item, PyObject*
 void merge_chunk_entities(EntityKeys& keys, PyObject* graph, PyObject* doc_id, PyObject* entities,
                           unsigned long long& inserted) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(entities); ++i) {
+        prefetch_records(entities, i);
         Ref item = Ref::steal(PyList_GetItemRef(entities, i));
         if (!item) throw PyErrorSet{};
         if (!PyDict_Check(item.get())) continue;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace kv::graph {
 
@@ -16,51 +15,75 @@ inline unsigned char fold(unsigned char c) {
 }  // namespace
 
 NameSearch::NameSearch(const std::vector<std::string_view>& names) {
-    // Build the trie with a hash map of (state, byte) -> child.
-    std::unordered_map<uint64_t, uint32_t> edges;
+    // Folded names in sorted order, so that the trie is built by extending the
+    // previous name's path: each new state's edge is then recorded in byte
+    // order under its parent.
+    std::vector<std::string> folded(names.size());
+    std::vector<uint32_t> order;
+    order.reserve(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (names[i].empty()) continue;
+        folded[i].resize(names[i].size());
+        for (std::size_t k = 0; k < names[i].size(); ++k)
+            folded[i][k] = static_cast<char>(fold(static_cast<unsigned char>(names[i][k])));
+        order.push_back(static_cast<uint32_t>(i));
+    }
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return folded[a] < folded[b]; });
+
+    struct Edge {
+        uint32_t parent;
+        unsigned char byte;
+        uint32_t child;
+    };
+    std::vector<Edge> edges;
     std::vector<uint32_t> terminal(1, 0);  // pattern + 1 per state
     std::vector<std::vector<uint32_t>> per_pattern;
-    std::vector<uint32_t> depth(1, 0);
-    uint32_t states = 1;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string_view name = names[i];
-        if (name.empty()) continue;
-        uint32_t s = 0;
-        for (unsigned char c : name) {
-            const uint64_t key = (static_cast<uint64_t>(s) << 8) | fold(c);
-            auto [it, added] = edges.try_emplace(key, states);
-            if (added) {
-                if (states == std::numeric_limits<uint32_t>::max())
-                    throw std::length_error("too many name states");
-                ++states;
-                terminal.push_back(0);
-                depth.push_back(depth[s] + 1);
-            }
-            s = it->second;
+    std::vector<uint32_t> path(1, 0);  // states along the previous name
+    const std::string* prev = nullptr;
+    for (uint32_t i : order) {
+        const std::string& name = folded[i];
+        std::size_t common = 0;
+        if (prev) {
+            const std::size_t limit = std::min(prev->size(), name.size());
+            while (common < limit && (*prev)[common] == name[common]) ++common;
         }
+        path.resize(common + 1);
+        for (std::size_t k = common; k < name.size(); ++k) {
+            if (terminal.size() == std::numeric_limits<uint32_t>::max())
+                throw std::length_error("too many name states");
+            const auto child = static_cast<uint32_t>(terminal.size());
+            terminal.push_back(0);
+            edges.push_back({path.back(), static_cast<unsigned char>(name[k]), child});
+            path.push_back(child);
+        }
+        const uint32_t s = path.back();
         if (!terminal[s]) {
             per_pattern.emplace_back();
             pattern_length_.push_back(static_cast<uint32_t>(name.size()));
             terminal[s] = static_cast<uint32_t>(per_pattern.size());
         }
-        per_pattern[terminal[s] - 1].push_back(static_cast<uint32_t>(i));
+        per_pattern[terminal[s] - 1].push_back(i);
+        prev = &name;
     }
+    const auto states = static_cast<uint32_t>(terminal.size());
 
-    // Children in CSR form, sorted by byte.
-    std::vector<std::pair<uint64_t, uint32_t>> sorted(edges.begin(), edges.end());
-    edges.clear();
-    std::sort(sorted.begin(), sorted.end());
+    // Children in CSR form; within a parent they were created in byte order.
     child_start_.assign(states + 1, 0);
-    for (const auto& e : sorted) ++child_start_[(e.first >> 8) + 1];
+    for (const auto& e : edges) ++child_start_[e.parent + 1];
     for (uint32_t s = 0; s < states; ++s) child_start_[s + 1] += child_start_[s];
-    child_byte_.resize(sorted.size());
-    child_state_.resize(sorted.size());
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-        child_byte_[i] = static_cast<unsigned char>(sorted[i].first & 0xFF);
-        child_state_[i] = sorted[i].second;
+    child_byte_.resize(edges.size());
+    child_state_.resize(edges.size());
+    {
+        std::vector<uint32_t> fill(child_start_.begin(), child_start_.end() - 1);
+        for (const auto& e : edges) {
+            const uint32_t at = fill[e.parent]++;
+            child_byte_[at] = e.byte;
+            child_state_[at] = e.child;
+        }
     }
-    sorted.clear();
-    sorted.shrink_to_fit();
+    edges.clear();
+    edges.shrink_to_fit();
     root_next_.assign(256, 0);
     for (uint32_t e = child_start_[0]; e < child_start_[1]; ++e)
         root_next_[child_byte_[e]] = child_state_[e];

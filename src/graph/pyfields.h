@@ -50,15 +50,18 @@ inline bool str_content_equals(PyObject* obj, PyObject* target) {
                        static_cast<std::size_t>(n) * static_cast<std::size_t>(kind)) == 0;
 }
 
-// Whether a stored field value reads as `target` when every value that is not
-// a usable str reads as "". `target` holds valid text.
-inline bool field_reads_as(PyObject* value, PyObject* target) {
-    const bool target_empty = PyUnicode_GET_LENGTH(target) == 0;
-    if (!value) return target_empty;
-    if (str_content_equals(value, target)) return true;
-    if (!target_empty) return false;
+// Whether a stored field value reads as the valid UTF-8 `text` when every
+// value that is not a usable str reads as "". ASCII values are compared in
+// place, so the common case allocates nothing.
+inline bool field_reads_as_text(PyObject* value, std::string_view text) {
+    if (!value || !PyUnicode_Check(value)) return text.empty();
+    if (PyUnicode_IS_ASCII(value)) {
+        const auto n = static_cast<std::size_t>(PyUnicode_GET_LENGTH(value));
+        return n == text.size() && std::memcmp(PyUnicode_DATA(value), text.data(), n) == 0;
+    }
     std::string_view s;
-    return !usable_str(value, s);  // a non-str, or a str holding lone surrogates
+    if (!usable_str(value, s)) return text.empty();  // lone surrogates read as ""
+    return s == text;
 }
 
 // A str result with the text `text` that was read from `source`: `source`
@@ -118,8 +121,8 @@ inline void prefetch_records(PyObject* list, Py_ssize_t i) {
     if (i + kNear < n) {
         PyObject* o = items[i + kNear];
         if (PyDict_CheckExact(o)) {
-            const char* keys = reinterpret_cast<const char*>(
-                reinterpret_cast<PyDictObject*>(o)->ma_keys);
+            const char* keys =
+                reinterpret_cast<const char*>(reinterpret_cast<PyDictObject*>(o)->ma_keys);
             __builtin_prefetch(keys);
             __builtin_prefetch(keys + 64);
             __builtin_prefetch(keys + 128);

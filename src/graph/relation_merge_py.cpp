@@ -124,8 +124,6 @@ bool merge_triple(RelationKeys& keys, PyObject* graph, PyObject* doc_id, Triple&
     const std::string_view rel = text::trim_white_space(t.relation);
 
     Ref src_key = reuse_or_make_str(t.subject_obj.get(), t.subject, src);
-    Ref tgt_key = reuse_or_make_str(t.object_obj.get(), t.object, tgt);
-    Ref rel_str = reuse_or_make_str(t.relation_obj.get(), t.relation, rel);
 
     Ref edges = lookup_quietly(graph, src_key.get());
     if (!edges || !PyList_Check(edges.get())) {
@@ -139,13 +137,15 @@ bool merge_triple(RelationKeys& keys, PyObject* graph, PyObject* doc_id, Triple&
         if (!item) throw PyErrorSet{};
         if (!PyDict_Check(item.get())) continue;
         Ref stored_target = lookup_quietly(item.get(), keys.target.get());
-        if (!field_reads_as(stored_target.get(), tgt_key.get())) continue;
+        if (!field_reads_as_text(stored_target.get(), tgt)) continue;
         Ref stored_relation = lookup_quietly(item.get(), keys.relation.get());
-        if (!field_reads_as(stored_relation.get(), rel_str.get())) continue;
+        if (!field_reads_as_text(stored_relation.get(), rel)) continue;
         strengthen(keys, item.get(), t.strength, doc_id);
         return false;
     }
 
+    Ref tgt_key = reuse_or_make_str(t.object_obj.get(), t.object, tgt);
+    Ref rel_str = reuse_or_make_str(t.relation_obj.get(), t.relation, rel);
     const std::string_view desc = text::trim_white_space(t.description);
     Ref desc_str = reuse_or_make_str(t.description_obj.get(), t.description, desc);
     Ref record = new_dict(8);
@@ -177,6 +177,7 @@ PyObject* merge_relations_into_graph(DictArg relation_graph, ListArg results) {
         PyObject* triples = items[1].get();
 
         for (Py_ssize_t j = 0; j < PyList_GET_SIZE(triples); ++j) {
+            prefetch_records(triples, j);
             Ref triple = Ref::steal(PyList_GetItemRef(triples, j));
             if (!triple) throw PyErrorSet{};
             Triple t;
