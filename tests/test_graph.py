@@ -617,3 +617,22 @@ def test_bridge_many_names_matches_python_routine():
                                                for _ in range(30))} for i in range(30)]
     assert kn.build_code_doc_bridge_edges(syms, chunks, [("node1", "c3", "MENTIONED_IN")]) == \
         model.build_code_doc_bridge_edges(syms, chunks, [("node1", "c3", "MENTIONED_IN")])
+
+
+def test_alias_kernels_agree_natively(tmp_path):
+    """Every pairwise kernel (scalar, AVX2, AVX-512) gives the same groups."""
+    import os
+    import shutil
+    import subprocess
+
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    lib = os.path.join(root, "build", "libkelvo_core.a")
+    cxx = shutil.which("c++") or shutil.which("g++")
+    if not (cxx and os.path.exists(lib)):
+        pytest.skip("needs a C++ compiler and the in-tree build (make dev)")
+    exe = tmp_path / "alias_kernels"
+    subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-I", os.path.join(root, "src"),
+                    os.path.join(root, "tests", "native", "alias_kernels.cpp"), lib, "-o", str(exe)],
+                   check=True)
+    out = subprocess.run([str(exe)], capture_output=True, text=True)
+    assert out.returncode == 0, out.stdout

@@ -167,7 +167,7 @@ float dot_in_order(const float* a, const float* b, std::size_t d) {
     return acc;
 }
 
-std::vector<std::vector<uint32_t>> alias_groups(Rows& rows, float threshold) {
+std::vector<std::vector<uint32_t>> alias_groups(Rows& rows, float threshold, SimdLevel level) {
     const std::size_t n = rows.size();
     if (n > std::numeric_limits<uint32_t>::max()) throw std::length_error("too many rows");
     normalise(rows);
@@ -181,14 +181,17 @@ std::vector<std::vector<uint32_t>> alias_groups(Rows& rows, float threshold) {
     bool done = false;
 #ifdef KV_X86
     if (same_length && d > 0) {
-        if (__builtin_cpu_supports("avx512f")) {
+        const bool any = level == SimdLevel::Best;
+        if ((any || level == SimdLevel::Avx512) && __builtin_cpu_supports("avx512f")) {
             link_tiled(rows, d, threshold, uf, kernel_avx512, 16);
             done = true;
-        } else if (__builtin_cpu_supports("avx2")) {
+        } else if ((any || level == SimdLevel::Avx2) && __builtin_cpu_supports("avx2")) {
             link_tiled(rows, d, threshold, uf, kernel_avx2, 8);
             done = true;
         }
     }
+#else
+    (void)level;
 #endif
     if (!done && !(same_length && d == 0)) link_pairwise(rows, threshold, uf);
 

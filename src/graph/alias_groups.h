@@ -18,9 +18,14 @@ struct Rows {
     void end_row() { start.push_back(values.size()); }
 };
 
+// Which pairwise kernel may be used: the widest the CPU supports, or a
+// narrower one (all give identical results; the choice exists for testing).
+enum class SimdLevel { Scalar, Avx2, Avx512, Best };
+
 // Normalises the rows in place and returns the groups of two or more rows,
 // ordered by their union-find root, each in increasing row order.
-std::vector<std::vector<uint32_t>> alias_groups(Rows& rows, float threshold);
+std::vector<std::vector<uint32_t>> alias_groups(Rows& rows, float threshold,
+                                                SimdLevel level = SimdLevel::Best);
 
 // The dot product of the first `d` items of a and b, accumulated in item order
 // in single precision.
