@@ -619,8 +619,10 @@ def test_bridge_many_names_matches_python_routine():
         model.build_code_doc_bridge_edges(syms, chunks, [("node1", "c3", "MENTIONED_IN")])
 
 
-def test_alias_kernels_agree_natively(tmp_path):
-    """Every pairwise kernel (scalar, AVX2, AVX-512) gives the same groups."""
+@pytest.mark.parametrize("program", ["alias_kernels", "name_search"])
+def test_native_kernels(program, tmp_path):
+    """alias_kernels: every pairwise kernel (scalar, AVX2, AVX-512) gives the same groups;
+    name_search: both automaton forms find exactly the names a direct search finds."""
     import os
     import shutil
     import subprocess
@@ -630,9 +632,9 @@ def test_alias_kernels_agree_natively(tmp_path):
     cxx = shutil.which("c++") or shutil.which("g++")
     if not (cxx and os.path.exists(lib)):
         pytest.skip("needs a C++ compiler and the in-tree build (make dev)")
-    exe = tmp_path / "alias_kernels"
+    exe = tmp_path / program
     subprocess.run([cxx, "-std=c++20", "-O2", "-ffp-contract=off", "-I", os.path.join(root, "src"),
-                    os.path.join(root, "tests", "native", "alias_kernels.cpp"), lib, "-o", str(exe)],
+                    os.path.join(root, "tests", "native", program + ".cpp"), lib, "-o", str(exe)],
                    check=True)
     out = subprocess.run([str(exe)], capture_output=True, text=True)
     assert out.returncode == 0, out.stdout

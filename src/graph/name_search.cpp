@@ -14,7 +14,7 @@ inline unsigned char fold(unsigned char c) {
 
 }  // namespace
 
-NameSearch::NameSearch(const std::vector<std::string_view>& names) {
+NameSearch::NameSearch(const std::vector<std::string_view>& names, bool dense) {
     // Folded names in sorted order, so that the trie is built by extending the
     // previous name's path: each new state's edge is then recorded in byte
     // order under its parent.
@@ -106,6 +106,8 @@ NameSearch::NameSearch(const std::vector<std::string_view>& names) {
         }
     }
 
+    if (dense) build_dense(queue);
+
     pattern_names_start_.assign(per_pattern.size() + 1, 0);
     for (std::size_t p = 0; p < per_pattern.size(); ++p) {
         pattern_names_start_[p + 1] =
@@ -132,6 +134,38 @@ uint32_t NameSearch::step(uint32_t s, unsigned char c) const {
     }
 }
 
+void NameSearch::build_dense(const std::vector<uint32_t>& bfs_order) {
+    const std::size_t states = fail_.size();
+    // Byte classes: one per folded byte that occurs in some name; 0 for the rest.
+    byte_class_.assign(256, 0);
+    uint32_t classes = 0;
+    std::vector<unsigned char> class_byte;
+    for (unsigned char b : child_byte_) {
+        if (!byte_class_[b]) {
+            byte_class_[b] = ++classes;
+            class_byte.push_back(b);
+        }
+    }
+    for (unsigned c = 'A'; c <= 'Z'; ++c) byte_class_[c] = byte_class_[c + 32];
+    if (classes == 0 || states > kMaxDenseEntries / classes) {
+        dense_classes_ = 0;  // too large: the sparse automaton serves
+        return;
+    }
+    dense_classes_ = classes;
+    delta_.assign(states * classes, 0);
+    first_output_.assign(states, 0);
+    auto fill = [&](uint32_t s) {
+        uint32_t* row = delta_.data() + std::size_t{s} * classes;
+        const uint32_t* fail_row = delta_.data() + std::size_t{fail_[s]} * classes;
+        for (uint32_t c = 0; c < classes; ++c) row[c] = s ? fail_row[c] : 0;
+        for (uint32_t e = child_start_[s]; e < child_start_[s + 1]; ++e)
+            row[byte_class_[child_byte_[e]] - 1] = child_state_[e];
+        first_output_[s] = output_[s] ? s : output_link_[s];
+    };
+    fill(0);
+    for (uint32_t s : bfs_order) fill(s);  // a state's failure target comes before it
+}
+
 void NameSearch::find(std::string_view text, std::vector<uint32_t>& found) {
     found.clear();
     found_patterns_.clear();
@@ -144,8 +178,14 @@ void NameSearch::find(std::string_view text, std::vector<uint32_t>& found) {
     const std::size_t n = text.size();
     uint32_t s = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        s = step(s, fold(t[i]));
-        if (!s) continue;
+        if (dense_classes_) {
+            const uint32_t c = byte_class_[t[i]];
+            s = c ? delta_[std::size_t{s} * dense_classes_ + c - 1] : 0;
+            if (!first_output_[s]) continue;
+        } else {
+            s = step(s, fold(t[i]));
+            if (!s) continue;
+        }
         for (uint32_t o = output_[s] ? s : output_link_[s]; o; o = output_link_[o]) {
             const uint32_t p = output_[o] - 1;
             if (pattern_seen_[p] == stamp_) continue;

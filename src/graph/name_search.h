@@ -14,7 +14,9 @@ namespace kv::graph {
 
 class NameSearch {
   public:
-    explicit NameSearch(const std::vector<std::string_view>& names);
+    // `dense` allows the full transition table (faster; used unless it would
+    // be very large). Both forms find the same names.
+    explicit NameSearch(const std::vector<std::string_view>& names, bool dense = true);
 
     // Appends to `found` the indices of the names that occur in `text`, each
     // once, in increasing order. `found` is cleared first.
@@ -22,6 +24,9 @@ class NameSearch {
 
   private:
     uint32_t step(uint32_t state, unsigned char c) const;
+    // The full transition table over byte classes, when it is small enough.
+    void build_dense(const std::vector<uint32_t>& bfs_order);
+    static constexpr std::size_t kMaxDenseEntries = std::size_t{1} << 24;
 
     // Trie states; state 0 is the root. Children of a state are the edges
     // [child_start[s], child_start[s+1]) sorted by byte.
@@ -39,6 +44,14 @@ class NameSearch {
     std::vector<uint32_t> pattern_seen_;  // stamp of the last text it was found in
     uint32_t stamp_ = 0;
     std::vector<uint32_t> found_patterns_;
+    // Dense form: delta_[state * dense_classes_ + class - 1]; byte_class_ maps a
+    // text byte (folded) to its class, 0 for bytes no name contains, which
+    // always lead back to the root. first_output_ is the state itself when a
+    // name ends there, else its output link.
+    uint32_t dense_classes_ = 0;
+    std::vector<uint32_t> byte_class_;
+    std::vector<uint32_t> delta_;
+    std::vector<uint32_t> first_output_;
 };
 
 // An ASCII letter or digit.
