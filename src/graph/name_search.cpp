@@ -147,20 +147,22 @@ void NameSearch::build_dense(const std::vector<uint32_t>& bfs_order) {
         }
     }
     for (unsigned c = 'A'; c <= 'Z'; ++c) byte_class_[c] = byte_class_[c + 32];
-    if (classes == 0 || states > kMaxDenseEntries / classes) {
+    if (classes == 0 || states > kMaxDenseEntries / classes || states > kStateMask) {
         dense_classes_ = 0;  // too large: the sparse automaton serves
         return;
     }
     dense_classes_ = classes;
     delta_.assign(states * classes, 0);
-    first_output_.assign(states, 0);
+    // A transition into a state at which some name ends carries kHasOutput.
+    auto target = [&](uint32_t t) {
+        return (output_[t] || output_link_[t]) ? (t | kHasOutput) : t;
+    };
     auto fill = [&](uint32_t s) {
         uint32_t* row = delta_.data() + std::size_t{s} * classes;
         const uint32_t* fail_row = delta_.data() + std::size_t{fail_[s]} * classes;
         for (uint32_t c = 0; c < classes; ++c) row[c] = s ? fail_row[c] : 0;
         for (uint32_t e = child_start_[s]; e < child_start_[s + 1]; ++e)
-            row[byte_class_[child_byte_[e]] - 1] = child_state_[e];
-        first_output_[s] = output_[s] ? s : output_link_[s];
+            row[byte_class_[child_byte_[e]] - 1] = target(child_state_[e]);
     };
     fill(0);
     for (uint32_t s : bfs_order) fill(s);  // a state's failure target comes before it
@@ -180,8 +182,9 @@ void NameSearch::find(std::string_view text, std::vector<uint32_t>& found) {
     for (std::size_t i = 0; i < n; ++i) {
         if (dense_classes_) {
             const uint32_t c = byte_class_[t[i]];
-            s = c ? delta_[std::size_t{s} * dense_classes_ + c - 1] : 0;
-            if (!first_output_[s]) continue;
+            const uint32_t next = c ? delta_[std::size_t{s} * dense_classes_ + c - 1] : 0;
+            s = next & kStateMask;
+            if (!(next & kHasOutput)) continue;
         } else {
             s = step(s, fold(t[i]));
             if (!s) continue;

@@ -27,6 +27,8 @@ class NameSearch {
     // The full transition table over byte classes, when it is small enough.
     void build_dense(const std::vector<uint32_t>& bfs_order);
     static constexpr std::size_t kMaxDenseEntries = std::size_t{1} << 24;
+    static constexpr uint32_t kHasOutput = 0x80000000u;
+    static constexpr uint32_t kStateMask = 0x7FFFFFFFu;
 
     // Trie states; state 0 is the root. Children of a state are the edges
     // [child_start[s], child_start[s+1]) sorted by byte.
@@ -44,14 +46,13 @@ class NameSearch {
     std::vector<uint32_t> pattern_seen_;  // stamp of the last text it was found in
     uint32_t stamp_ = 0;
     std::vector<uint32_t> found_patterns_;
-    // Dense form: delta_[state * dense_classes_ + class - 1]; byte_class_ maps a
-    // text byte (folded) to its class, 0 for bytes no name contains, which
-    // always lead back to the root. first_output_ is the state itself when a
-    // name ends there, else its output link.
+    // Dense form: delta_[state * dense_classes_ + class - 1] is the next state,
+    // with kHasOutput set when some name ends there; byte_class_ maps a text
+    // byte (folded) to its class, 0 for bytes no name contains, which always
+    // lead back to the root.
     uint32_t dense_classes_ = 0;
     std::vector<uint32_t> byte_class_;
     std::vector<uint32_t> delta_;
-    std::vector<uint32_t> first_output_;
 };
 
 // An ASCII letter or digit.
