@@ -3,14 +3,16 @@ code-to-prose bridge edges; against the pure-Python routines and library peers."
 
 from __future__ import annotations
 
+import gc
 import math
 import random
+import statistics
 import time
 
 import numpy as np
 
 import kelvo_native as kn
-from common import Table, median_time
+from common import Table
 from models import graph as model
 
 SEED = 20261211
@@ -117,29 +119,46 @@ def modularity(n, src, dst, w, membership) -> float:
 
 # ---- benches -------------------------------------------------------------------------------
 
+def timed(fn, repeats: int, clock=time.process_time) -> float:
+    """Median time of fn() over `repeats` runs (like common.median_time), except that each
+    run's result is freed after its clock stops (freeing is the same work for every
+    contender), and that the clock is the process's CPU time: the machine these figures
+    come from is shared, and CPU time is far steadier there than wall time. Contenders
+    that use several threads (BLAS) are timed with wall time on both sides."""
+    times = []
+    for _ in range(repeats):
+        gc.collect()
+        t0 = clock()
+        result = fn()
+        times.append(clock() - t0)
+        del result
+    return statistics.median(times)
+
+
 def bench_merges(table: Table) -> None:
-    ent_batches, rel_batches = extraction_batches()
-    n_ent = sum(len(e) for b in ent_batches for _, e in b)
-    n_rel = sum(len(t) for b in rel_batches for _, t in b)
-    assert fold(kn.merge_entities_into_graph, ent_batches) == fold(
-        model.merge_entities_into_graph, ent_batches)
-    assert fold(kn.merge_relations_into_graph, rel_batches) == fold(
-        model.merge_relations_into_graph, rel_batches)
-    ours = median_time(lambda: fold(kn.merge_entities_into_graph, ent_batches), repeats=5)
-    theirs = median_time(lambda: fold(model.merge_entities_into_graph, ent_batches), repeats=3)
-    table.add(f"merge_entities_into_graph, {n_ent:,} entities, {len(ent_batches)} batches",
-              ours, "Python routine", theirs)
-    ours = median_time(lambda: fold(kn.merge_relations_into_graph, rel_batches), repeats=5)
-    theirs = median_time(lambda: fold(model.merge_relations_into_graph, rel_batches), repeats=3)
-    table.add(f"merge_relations_into_graph, {n_rel:,} triples, {len(rel_batches)} batches",
-              ours, "Python routine", theirs)
+    for skew, label in ((0.8, "Zipf-skewed names"), (0.0, "uniform names")):
+        ent_batches, rel_batches = extraction_batches(skew=skew)
+        n_ent = sum(len(e) for b in ent_batches for _, e in b)
+        n_rel = sum(len(t) for b in rel_batches for _, t in b)
+        assert fold(kn.merge_entities_into_graph, ent_batches) == fold(
+            model.merge_entities_into_graph, ent_batches)
+        assert fold(kn.merge_relations_into_graph, rel_batches) == fold(
+            model.merge_relations_into_graph, rel_batches)
+        ours = timed(lambda: fold(kn.merge_entities_into_graph, ent_batches), repeats=5)
+        theirs = timed(lambda: fold(model.merge_entities_into_graph, ent_batches), repeats=3)
+        table.add(f"merge_entities_into_graph, {n_ent:,} entities, {len(ent_batches)} batches, "
+                  f"{label}", ours, "Python routine", theirs)
+        ours = timed(lambda: fold(kn.merge_relations_into_graph, rel_batches), repeats=5)
+        theirs = timed(lambda: fold(model.merge_relations_into_graph, rel_batches), repeats=3)
+        table.add(f"merge_relations_into_graph, {n_rel:,} triples, {len(rel_batches)} batches, "
+                  f"{label}", ours, "Python routine", theirs)
 
     eg = fold(kn.merge_entities_into_graph, ent_batches)
     rg = fold(kn.merge_relations_into_graph, rel_batches)
     assert kn.build_graph_edges(eg, rg) == model.build_graph_edges(eg, rg)
     nodes, edges = kn.build_graph_edges(eg, rg)
-    ours = median_time(lambda: kn.build_graph_edges(eg, rg), repeats=7)
-    theirs = median_time(lambda: model.build_graph_edges(eg, rg), repeats=5)
+    ours = timed(lambda: kn.build_graph_edges(eg, rg), repeats=7)
+    theirs = timed(lambda: model.build_graph_edges(eg, rg), repeats=5)
     table.add(f"build_graph_edges, {len(nodes):,} nodes, {len(edges):,} edges", ours,
               "Python routine", theirs)
 
@@ -154,7 +173,7 @@ def bench_louvain(table: Table) -> None:
     edges = [(labels[a], labels[b], float(c)) for a, b, c in zip(src.tolist(), dst.tolist(),
                                                                      w.tolist())]
     result = kn.run_louvain(labels, edges)
-    ours = median_time(lambda: kn.run_louvain(labels, edges), repeats=3)
+    ours = timed(lambda: kn.run_louvain(labels, edges), repeats=3)
     q_ours = modularity(n, src, dst, w, [result[x] for x in labels])
     table.add(f"run_louvain, {n:,} nodes, {len(edges):,} edges", ours)
     table.add(f"  modularity (ours {q_ours:.4f}) vs igraph", q_ours, "", None, unit="Q")
@@ -172,8 +191,8 @@ def bench_louvain(table: Table) -> None:
         return g.community_multilevel(weights=[c for _, _, c in edges])
 
     g = igraph.Graph(n=n, edges=pairs)
-    t_algo = median_time(lambda: g.community_multilevel(weights=wl), repeats=3)
-    t_full = median_time(igraph_from_labels, repeats=3)
+    t_algo = timed(lambda: g.community_multilevel(weights=wl), repeats=3)
+    t_full = timed(igraph_from_labels, repeats=3)
     q_ig = modularity(n, src, dst, w, igraph_run().membership)
     table.add("  vs igraph community_multilevel (prebuilt graph)", ours, "igraph", t_algo)
     table.add("  vs igraph incl. graph build from the label tuples", ours, "igraph", t_full)
@@ -182,9 +201,9 @@ def bench_louvain(table: Table) -> None:
     G = nx.Graph()
     G.add_nodes_from(range(n))
     G.add_weighted_edges_from(zip(src.tolist(), dst.tolist(), wl))
-    t0 = time.perf_counter()
+    t0 = time.process_time()
     comms = nx.community.louvain_communities(G, weight="weight", seed=SEED)
-    t_nx = time.perf_counter() - t0
+    t_nx = time.process_time() - t0
     member = np.empty(n, dtype=np.int64)
     for ci, c in enumerate(comms):
         member[list(c)] = ci
@@ -199,22 +218,22 @@ def bench_louvain(table: Table) -> None:
     small_labels = labels[:n_small]
     assert kn.run_louvain(small_labels, small_edges) == model.run_louvain(small_labels,
                                                                           small_edges)
-    ours_s = median_time(lambda: kn.run_louvain(small_labels, small_edges), repeats=5)
-    t0 = time.perf_counter()
+    ours_s = timed(lambda: kn.run_louvain(small_labels, small_edges), repeats=5)
+    t0 = time.process_time()
     model.run_louvain(small_labels, small_edges)
     table.add(f"run_louvain, {n_small:,} nodes, {len(small_edges):,} edges", ours_s,
-              "Python routine (1 run)", time.perf_counter() - t0)
+              "Python routine (1 run)", time.process_time() - t0)
     try:
         import community as community_louvain
-        t0 = time.perf_counter()
+        t0 = time.process_time()
         Gs = nx.Graph()
         Gs.add_nodes_from(range(n_small))
         Gs.add_weighted_edges_from((a, b, c) for a, b, c, k in zip(src.tolist(), dst.tolist(), wl,
                                                                    keep.tolist()) if k)
-        t0 = time.perf_counter()
+        t0 = time.process_time()
         community_louvain.best_partition(Gs, random_state=SEED)
         table.add("  same graph vs python-louvain best_partition (1 run)", ours_s,
-                  "python-louvain", time.perf_counter() - t0)
+                  "python-louvain", time.process_time() - t0)
     except ImportError:
         pass
 
@@ -269,20 +288,21 @@ def bench_alias(table: Table) -> None:
     rows = clustered_rows(5000, 384, SEED)
     thr = 0.9
     groups = kn.resolve_entity_alias_groups(rows, thr)
-    ours = median_time(lambda: kn.resolve_entity_alias_groups(rows, thr), repeats=5)
-    theirs = median_time(lambda: numpy_alias_groups(rows, thr), repeats=5)
+    wall = time.perf_counter
+    ours = timed(lambda: kn.resolve_entity_alias_groups(rows, thr), repeats=5, clock=wall)
+    theirs = timed(lambda: numpy_alias_groups(rows, thr), repeats=5, clock=wall)
     table.add(f"resolve_entity_alias_groups, 5,000 x 384 ({len(groups)} groups)", ours,
               "numpy+scipy from the lists", theirs)
     arr = np.asarray(rows, dtype=np.float32)
-    theirs_arr = median_time(lambda: numpy_alias_groups(arr, thr), repeats=5)
+    theirs_arr = timed(lambda: numpy_alias_groups(arr, thr), repeats=5, clock=wall)
     table.add("  same, numpy given a ready float32 array", ours, "numpy+scipy (array)", theirs_arr)
 
     small = clustered_rows(600, 384, SEED + 1)
-    ours_s = median_time(lambda: kn.resolve_entity_alias_groups(small, thr), repeats=7)
-    t0 = time.perf_counter()
+    ours_s = timed(lambda: kn.resolve_entity_alias_groups(small, thr), repeats=7)
+    t0 = time.process_time()
     python_pair_loop(small, thr)
     table.add("resolve_entity_alias_groups, 600 x 384", ours_s, "Python pair loop (1 run)",
-              time.perf_counter() - t0)
+              time.process_time() - t0)
 
 
 WORDS = ("the of and to in is that for it as with was on be by this are from at or which an "
@@ -321,14 +341,14 @@ def bench_bridge(table: Table) -> None:
     existing = [(sym_lookup[n], f"doc:{i}", "MENTIONED_IN") for i, n in enumerate(names[:2000])]
 
     edges = kn.build_code_doc_bridge_edges(sym_lookup, chunks, existing)
-    ours = median_time(lambda: kn.build_code_doc_bridge_edges(sym_lookup, chunks, existing),
+    ours = timed(lambda: kn.build_code_doc_bridge_edges(sym_lookup, chunks, existing),
                        repeats=5)
     sample = chunks[:10]
     assert kn.build_code_doc_bridge_edges(sym_lookup, sample, existing) == \
         model.build_code_doc_bridge_edges(sym_lookup, sample, existing)
-    t0 = time.perf_counter()
+    t0 = time.process_time()
     model.build_code_doc_bridge_edges(sym_lookup, sample, existing)
-    per_chunk = (time.perf_counter() - t0) / len(sample)
+    per_chunk = (time.process_time() - t0) / len(sample)
     table.add(f"build_code_doc_bridge_edges, 20,000 names x 5,000 chunks ({len(edges):,} edges)",
               ours, f"Python routine ({len(sample)} chunks, scaled)", per_chunk * len(chunks))
 

@@ -61,6 +61,9 @@ PyObject* build_graph_edges(DictArg entity_graph, DictArg relation_graph) {
             Ref target = make_str(target_text);
             Ref w = make_float(weight);
             Ref edge = check(PyTuple_Pack(3, source.get(), target.get(), w.get()));
+            // Two str and a float cannot form a cycle: leave the tuple out of the
+            // cyclic collector's lists, as the collector itself would on its first visit.
+            PyObject_GC_UnTrack(edge.get());
             list_append(edges.get(), edge.get());
         }
     }
