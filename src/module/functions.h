@@ -35,3 +35,15 @@ extern const kv::frame::FunctionDef kv_def_dedupe_best_by_id;
 extern const kv::frame::FunctionDef kv_def_filter_results_by_threshold;
 // fusion/mmr_py.cpp
 extern const kv::frame::FunctionDef kv_def_mmr_rerank;
+// graph/bridge_edges_py.cpp
+extern const kv::frame::FunctionDef kv_def_build_code_doc_bridge_edges;
+// graph/graph_edges_py.cpp
+extern const kv::frame::FunctionDef kv_def_build_graph_edges;
+// graph/louvain_py.cpp
+extern const kv::frame::FunctionDef kv_def_run_louvain;
+// graph/entity_merge_py.cpp
+extern const kv::frame::FunctionDef kv_def_merge_entities_into_graph;
+// graph/relation_merge_py.cpp
+extern const kv::frame::FunctionDef kv_def_merge_relations_into_graph;
+// graph/alias_groups_py.cpp
+extern const kv::frame::FunctionDef kv_def_resolve_entity_alias_groups;

@@ -31,6 +31,12 @@ const frame::FunctionDef* const kRegistry[] = {
     &kv_def_dedupe_best_by_id,
     &kv_def_filter_results_by_threshold,
     &kv_def_mmr_rerank,
+    &kv_def_build_code_doc_bridge_edges,
+    &kv_def_build_graph_edges,
+    &kv_def_run_louvain,
+    &kv_def_merge_entities_into_graph,
+    &kv_def_merge_relations_into_graph,
+    &kv_def_resolve_entity_alias_groups,
 };
 // clang-format on
 
