@@ -4,10 +4,15 @@
 VENV ?= .venv
 PY := $(VENV)/bin/python
 
-.PHONY: test demo bench install dev format clean
+.PHONY: test demo bench install core-lib dev format clean
 
-test: install
+test: install core-lib
 	$(PY) -m pytest tests
+
+# The Python-free core as a static library, for the native kernel checks.
+core-lib:
+	@[ -f build/CMakeCache.txt ] || cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE=$(abspath $(PY)) >/dev/null
+	cmake --build build --target kelvo_core -j2
 
 demo: install
 	$(PY) examples/demo.py
