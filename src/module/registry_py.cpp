@@ -10,8 +10,26 @@ namespace kv {
 namespace {
 
 const frame::FunctionDef* const kRegistry[] = {
-    &kv_def_preprocess_documents, &kv_def_build_bm25_index, &kv_def_search_bm25,
-    &kv_def_compute_doc_hash,     &kv_def_compute_sha256,   &kv_def_cosine_similarity,
+    &kv_def_preprocess_documents,
+    &kv_def_build_bm25_index,
+    &kv_def_search_bm25,
+    &kv_def_compute_doc_hash,
+    &kv_def_decode_corpus_json,
+    &kv_def_encode_corpus_msgpack,
+    &kv_def_decode_corpus_msgpack,
+    &kv_def_compute_sha256,
+    &kv_def_encode_sentence_index,
+    &kv_def_decode_sentence_index,
+    &kv_def_encode_sentence_meta,
+    &kv_def_decode_sentence_meta,
+    &kv_def_cosine_similarity,
+    &kv_def_encode_entity_graph,
+    &kv_def_decode_entity_graph,
+    &kv_def_encode_relation_graph,
+    &kv_def_decode_relation_graph,
+    &kv_def_encode_entity_embeddings,
+    &kv_def_decode_entity_embeddings,
+    &kv_def_build_dedup_corpus_payload,
 };
 
 }  // namespace

@@ -1,0 +1,108 @@
+#include "module/json_reader.h"
+
+#include <algorithm>
+
+namespace kv::json {
+
+namespace {
+
+bool is_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+
+// True when the digit string (no sign, no leading zeros in valid JSON) is
+// beyond the unsigned 64-bit range, or for a negative number beyond the
+// signed 64-bit range.
+bool beyond_64_bits(std::string_view digits, bool negative) noexcept {
+    const std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+    if (digits.size() != limit.size()) return digits.size() > limit.size();
+    return digits > limit;
+}
+
+}  // namespace
+
+std::string widen_long_integers(std::string_view data) {
+    std::string out;
+    out.reserve(data.size() + 64);
+    std::size_t i = 0;
+    const std::size_t n = data.size();
+    while (i < n) {
+        const char c = data[i];
+        if (c == '"') {
+            // Copy the string through its closing quote, escapes included.
+            std::size_t j = i + 1;
+            while (j < n && data[j] != '"') j += data[j] == '\\' ? 2 : 1;
+            j = std::min(j + 1, n);
+            out.append(data.substr(i, j - i));
+            i = j;
+        } else if (c == '-' || is_digit(c)) {
+            std::size_t j = i + (c == '-');
+            const std::size_t digits_from = j;
+            while (j < n && is_digit(data[j])) ++j;
+            out.append(data.substr(i, j - i));
+            const bool fraction_follows =
+                j < n && (data[j] == '.' || data[j] == 'e' || data[j] == 'E');
+            if (!fraction_follows &&
+                beyond_64_bits(data.substr(digits_from, j - digits_from), c == '-'))
+                out.append(".0");
+            i = j;
+        } else {
+            out.push_back(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool Document::parse(std::string_view data) {
+    // The parser's own depth count is the number of open arrays and objects,
+    // which is exactly the nesting rule.
+    if (parser_.allocate(std::max<std::size_t>(data.size(), 64), kMaxDepth)) return false;
+    auto error = parser_.parse(data.data(), data.size()).get(root_);
+    if (!error) return true;
+    if (error != simdjson::NUMBER_ERROR) return false;
+    // The parser refuses integers beyond 64 bits; those must read as doubles.
+    // Retry once with them written as fractions (a rare path: only documents
+    // with a refused number pay for the copy). A number that is still refused
+    // is outside the double range or malformed.
+    widened_ = widen_long_integers(data);
+    if (widened_.size() == data.size()) return false;
+    if (parser_.allocate(widened_.size(), kMaxDepth)) return false;
+    return !parser_.parse(widened_.data(), widened_.size()).get(root_);
+}
+
+void sorted_members(Object obj, std::vector<Member>& out) {
+    out.clear();
+    for (auto field : obj) out.emplace_back(field.key, field.value);
+    if (out.size() < 2) return;
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Member& a, const Member& b) { return a.first < b.first; });
+    // Keep the last of each run of equal keys.
+    std::size_t w = 0;
+    for (std::size_t r = 0; r < out.size(); ++r) {
+        if (r + 1 < out.size() && out[r + 1].first == out[r].first) continue;
+        out[w++] = out[r];
+    }
+    out.resize(w);
+}
+
+std::size_t array_length(Array arr) {
+    std::size_t n = arr.size();
+    if (n < 0xffffff) return n;
+    n = 0;
+    for (auto it = arr.begin(); it != arr.end(); ++it) ++n;
+    return n;
+}
+
+bool find_member(Object obj, std::string_view key, Element& out) {
+    bool found = false;
+    for (auto field : obj) {
+        if (field.key == key) {
+            out = field.value;
+            found = true;
+        }
+    }
+    return found;
+}
+
+}  // namespace kv::json
