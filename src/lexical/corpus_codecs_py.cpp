@@ -45,7 +45,11 @@ Ref lookup(PyObject* dict, PyObject* key) {
 // An exact str holding the text that get_str_from_dict read: the stored
 // object itself when it is an exact str, else a new one.
 Ref exact_str(const Ref& holder, std::string_view text) {
-    if (holder && PyUnicode_CheckExact(holder.get())) return holder;
+    // An empty text from a non-empty str means the str could not be read
+    // (lone surrogates).
+    if (holder && PyUnicode_CheckExact(holder.get()) &&
+        (!text.empty() || PyUnicode_GET_LENGTH(holder.get()) == 0))
+        return holder;
     return make_str(text);
 }
 

@@ -33,6 +33,8 @@ class Document {
     Element root() const noexcept { return root_; }
 
   private:
+    simdjson::error_code attempt(std::string_view data);
+
     simdjson::dom::parser parser_;
     Element root_;
     std::string widened_;

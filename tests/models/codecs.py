@@ -363,10 +363,10 @@ def _refuse(*_):
 
 def _parse_int(s: str):
     v = int(s)
-    if -(2**63) <= v < 2**64:
+    # Unsigned values above the signed range convert to float, like longer ones.
+    if -(2**63) <= v < 2**63:
         return v
-    f = float(v)  # OverflowError beyond the double range
-    return f
+    return float(v)  # OverflowError beyond the double range
 
 
 def _parse_float(s: str):
