@@ -9,9 +9,13 @@ void Writer::ensure(std::size_t extra) {
     std::size_t want = len_ + extra;
     std::size_t cap = cap_ ? cap_ : 256;
     while (cap < want) cap *= 2;
-    void* p = std::realloc(buf_, cap);
-    if (!p) throw std::bad_alloc();
-    buf_ = static_cast<uint8_t*>(p);
+    if (storage_) {
+        buf_ = storage_->resize(cap);
+    } else {
+        void* p = std::realloc(buf_, cap);
+        if (!p) throw std::bad_alloc();
+        buf_ = static_cast<uint8_t*>(p);
+    }
     cap_ = cap;
 }
 
@@ -75,7 +79,7 @@ void Writer::rewrite_array_header(std::size_t at, std::size_t announced, std::si
     len_ = keep;
 }
 
-bool Reader::next(Token& t) noexcept {
+bool Reader::next_slow(Token& t) noexcept {
     const uint8_t* at;
     if (!take(1, at)) return false;
     const uint8_t b = *at;

@@ -27,13 +27,27 @@ struct WriteError {
     std::string message;
 };
 
-// A growable byte buffer with the MessagePack writing rules.
+// Where a Writer keeps its bytes: resize(n) returns a buffer of at least n
+// bytes that holds the bytes written so far (or throws).
+class Storage {
+  public:
+    virtual uint8_t* resize(std::size_t capacity) = 0;
+
+  protected:
+    ~Storage() = default;
+};
+
+// A growable byte buffer with the MessagePack writing rules. By default it
+// keeps its bytes in memory of its own; given a Storage, in the caller's.
 class Writer {
   public:
     Writer() = default;
+    explicit Writer(Storage* storage) : storage_(storage) {}
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
-    ~Writer() { std::free(buf_); }
+    ~Writer() {
+        if (!storage_) std::free(buf_);
+    }
 
     const char* data() const noexcept { return reinterpret_cast<const char*>(buf_); }
     std::size_t size() const noexcept { return len_; }
@@ -151,14 +165,27 @@ class Writer {
     void put_be(uint8_t marker, uint64_t v, int bytes) {
         uint8_t* p = grow(1 + static_cast<std::size_t>(bytes));
         p[0] = marker;
-        for (int i = bytes; i >= 1; --i) {
-            p[i] = static_cast<uint8_t>(v);
-            v >>= 8;
+        switch (bytes) {
+            case 2: {
+                const uint16_t be = __builtin_bswap16(static_cast<uint16_t>(v));
+                std::memcpy(p + 1, &be, 2);
+                break;
+            }
+            case 4: {
+                const uint32_t be = __builtin_bswap32(static_cast<uint32_t>(v));
+                std::memcpy(p + 1, &be, 4);
+                break;
+            }
+            default: {
+                const uint64_t be = __builtin_bswap64(v);
+                std::memcpy(p + 1, &be, 8);
+            }
         }
     }
     static uint64_t checked32(std::size_t n, const char* what);
     void ensure(std::size_t extra);
 
+    Storage* storage_ = nullptr;
     uint8_t* buf_ = nullptr;
     std::size_t len_ = 0;
     std::size_t cap_ = 0;
@@ -190,7 +217,32 @@ class Reader {
           begin_(p_) {}
 
     // Reads the next token; false when the data ends inside it.
-    bool next(Token& t) noexcept;
+    bool next(Token& t) noexcept {
+        // The most frequent forms inline; everything else out of line.
+        if (p_ == end_) return false;
+        const uint8_t b = *p_;
+        if (b <= 0x7f) {
+            ++p_;
+            t.kind = Kind::UInt;
+            t.u = b;
+            return true;
+        }
+        if ((b & 0xe0) == 0xa0) {
+            ++p_;
+            t.kind = Kind::Str;
+            return payload(b & 0x1f, t);
+        }
+        if (b == 0xcb && end_ - p_ >= 9) {
+            uint64_t be;
+            std::memcpy(&be, p_ + 1, 8);
+            be = __builtin_bswap64(be);
+            std::memcpy(&t.d, &be, 8);
+            t.kind = Kind::F64;
+            p_ += 9;
+            return true;
+        }
+        return next_slow(t);
+    }
     // Skips one complete value whose level is `level`; false on truncation
     // or when the nesting limit is passed.
     bool skip(int level) noexcept;
@@ -202,6 +254,7 @@ class Reader {
     std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - p_); }
 
   private:
+    bool next_slow(Token& t) noexcept;
     bool take(std::size_t n, const uint8_t*& at) noexcept {
         if (static_cast<std::size_t>(end_ - p_) < n) return false;
         at = p_;

@@ -3,6 +3,7 @@
 #include "module/value_bridge.h"
 
 #include <cstring>
+#include <utility>
 
 namespace kv {
 
@@ -56,6 +57,24 @@ Ref str_or_empty(std::string_view bytes) {
 }
 
 // ---- Python object -> MessagePack -----------------------------------------
+
+uint8_t* BytesStorage::resize(std::size_t capacity) {
+    if (capacity > static_cast<std::size_t>(PY_SSIZE_T_MAX)) throw std::bad_alloc();
+    const auto n = static_cast<Py_ssize_t>(capacity);
+    if (!bytes_) {
+        bytes_ = PyBytes_FromStringAndSize(nullptr, n);
+        if (!bytes_) throw PyErrorSet{};
+    } else if (_PyBytes_Resize(&bytes_, n) < 0) {
+        throw PyErrorSet{};  // bytes_ was released and set to null
+    }
+    return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes_));
+}
+
+PyObject* BytesStorage::finish(std::size_t size) {
+    if (!bytes_) return PyBytes_FromStringAndSize(nullptr, 0);
+    if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(size)) < 0) throw PyErrorSet{};
+    return std::exchange(bytes_, nullptr);
+}
 
 namespace {
 

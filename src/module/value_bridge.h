@@ -40,6 +40,23 @@ class StrCache {
 // other failures (memory).
 Ref str_or_empty(std::string_view bytes);
 
+// Keeps the cyclic garbage collector from running while a decoder builds a
+// large tree of new containers (which cannot form cycles): otherwise every
+// few thousand new lists and dicts trigger a collection that walks them all
+// again. The collector's previous state is restored on exit.
+class GcPause {
+  public:
+    GcPause() noexcept : was_enabled_(PyGC_Disable()) {}
+    ~GcPause() {
+        if (was_enabled_) PyGC_Enable();
+    }
+    GcPause(const GcPause&) = delete;
+    GcPause& operator=(const GcPause&) = delete;
+
+  private:
+    int was_enabled_;
+};
+
 // ---- Python object -> MessagePack -----------------------------------------
 
 // Writes `obj` as one MessagePack value at nesting level `level` (the
@@ -50,16 +67,33 @@ void pyobject_to_msgpack(msgpack::Writer& w, PyObject* obj, int level);
 
 // Runs `fill` on a fresh writer and returns its bytes as a new `bytes`
 // object; a writer error becomes RuntimeError "msgpack encode: ...".
+// Writer storage inside a bytes object, so the result needs no final copy.
+class BytesStorage final : public msgpack::Storage {
+  public:
+    BytesStorage() = default;
+    BytesStorage(const BytesStorage&) = delete;
+    BytesStorage& operator=(const BytesStorage&) = delete;
+    ~BytesStorage() { Py_XDECREF(bytes_); }
+
+    uint8_t* resize(std::size_t capacity) override;
+    // The bytes object cut to `size` bytes (a new reference).
+    PyObject* finish(std::size_t size);
+
+  private:
+    PyObject* bytes_ = nullptr;
+};
+
 template <class F>
 PyObject* encode_to_bytes(F&& fill) {
-    msgpack::Writer w;
+    BytesStorage storage;
+    msgpack::Writer w(&storage);
     try {
         fill(w);
     } catch (const msgpack::WriteError& e) {
         PyErr_Format(PyExc_RuntimeError, "msgpack encode: %s", e.message.c_str());
         throw PyErrorSet{};
     }
-    return PyBytes_FromStringAndSize(w.data(), static_cast<Py_ssize_t>(w.size()));
+    return storage.finish(w.size());
 }
 
 // ---- MessagePack -> Python object -----------------------------------------
@@ -102,6 +136,7 @@ class MsgpackToPy {
 // complete readable value: unreadable bytes give None whatever was met first.
 template <class F>
 PyObject* decode_or_none(std::string_view data, F&& body) {
+    GcPause pause;
     try {
         return body();
     } catch (const ReadFailure&) {
