@@ -335,6 +335,7 @@ PyObject* decode_dedup_v1(json::Object root, JsonToPy& conv) {
 }
 
 PyObject* decode_corpus_json(Bytes data) {
+    GcPause pause;
     json::Document doc;
     if (!doc.parse(data.view)) Py_RETURN_NONE;
     JsonToPy conv;

@@ -19,6 +19,17 @@ bool beyond_64_bits(std::string_view digits, bool negative) noexcept {
     return digits > limit;
 }
 
+// The parser reads up to SIMDJSON_PADDING bytes beyond the end of its input
+// (it never uses them; their values do not matter). Unless those bytes lie in
+// the same memory page as the input's last byte, and so are certainly mapped,
+// the parser is told to work on a padded copy instead.
+bool padding_readable(std::string_view data) noexcept {
+    constexpr uintptr_t kPage = 4096;
+    if (data.empty()) return false;
+    const auto last = reinterpret_cast<uintptr_t>(data.data()) + data.size() - 1;
+    return last / kPage == (last + simdjson::SIMDJSON_PADDING) / kPage;
+}
+
 }  // namespace
 
 std::string widen_long_integers(std::string_view data) {
@@ -77,7 +88,7 @@ simdjson::error_code Document::attempt(std::string_view data) {
     // its containers are then counted exactly.
     for (std::size_t depth : {kMaxDepth, kMaxDepth + 1}) {
         if (auto e = parser_.allocate(std::max<std::size_t>(data.size(), 64), depth)) return e;
-        auto error = parser_.parse(data.data(), data.size()).get(root_);
+        auto error = parser_.parse(data.data(), data.size(), !padding_readable(data)).get(root_);
         if (error != simdjson::DEPTH_ERROR) {
             if (error || depth == kMaxDepth) return error;
             return containers_within_limit(root_, 0) ? simdjson::SUCCESS : simdjson::DEPTH_ERROR;
@@ -103,8 +114,19 @@ void sorted_members(Object obj, std::vector<Member>& out) {
     out.clear();
     for (auto field : obj) out.emplace_back(field.key, field.value);
     if (out.size() < 2) return;
-    std::stable_sort(out.begin(), out.end(),
-                     [](const Member& a, const Member& b) { return a.first < b.first; });
+    auto before = [](const Member& a, const Member& b) { return a.first < b.first; };
+    if (out.size() <= 16) {
+        // Insertion sort: stable, and no temporary buffer for the usual
+        // handful of members.
+        for (std::size_t i = 1; i < out.size(); ++i) {
+            Member m = out[i];
+            std::size_t j = i;
+            for (; j > 0 && before(m, out[j - 1]); --j) out[j] = out[j - 1];
+            out[j] = m;
+        }
+    } else {
+        std::stable_sort(out.begin(), out.end(), before);
+    }
     // Keep the last of each run of equal keys.
     std::size_t w = 0;
     for (std::size_t r = 0; r < out.size(); ++r) {
