@@ -85,12 +85,12 @@ def persist_corpus(ctx, cache: Cache) -> None:
     data = kn.encode_corpus_msgpack(texts, docs)
     t2 = time.perf_counter()
     cache.store("corpus.msgpack", data)
-    t2 = time.perf_counter()
+    t2b = time.perf_counter()
     back = kn.decode_corpus_msgpack(data)
     t3 = time.perf_counter()
     print(f"corpus: built; {len(ctx.corpus):,} chunks share {len(texts):,} distinct texts; "
           f"payload {ms(t1 - t0)}, MessagePack {len(data) / 1e6:.1f} MB in {ms(t2 - t1)}, "
-          f"read back in {ms(t3 - t2)} (round trip exact: {back == ctx.corpus})")
+          f"read back in {ms(t3 - t2b)} (round trip exact: {back == ctx.corpus})")
 
     # The JSON form the host package keeps as its fallback, read natively.
     dedup_json = json.dumps({"format": "dedup_v1", "texts": texts, "docs": docs}).encode()
@@ -184,14 +184,14 @@ def persist_sentences(ctx, cache: Cache) -> None:
     t2 = time.perf_counter()
     cache.store("sentences.msgpack", index_data)
     cache.store("sentence_meta.msgpack", meta_data)
-    t2 = time.perf_counter()
+    t2b = time.perf_counter()
     back = kn.decode_sentence_index(index_data), kn.decode_sentence_meta(meta_data)
     t3 = time.perf_counter()
     ctx.state["sentence_index"] = (records, chunk_to_sentences)
     print(f"sentence-window index: built; {len(records):,} sentences of "
           f"{len(chunk_to_sentences):,} chunks segmented in {ms(t1 - t0)}, encoded "
           f"({(len(index_data) + len(meta_data)) / 1e6:.2f} MB) in {ms(t2 - t1)}, decoded in "
-          f"{ms(t3 - t2)} (round trip exact: {back == ((records, chunk_to_sentences), (ids, meta_list))})")
+          f"{ms(t3 - t2b)} (round trip exact: {back == ((records, chunk_to_sentences), (ids, meta_list))})")
 
 
 def run(ctx) -> None:
