@@ -377,3 +377,17 @@ def test_decode_corpus_json_mutated_payloads_match_model():
         payload = bytes(b)
         assert repr(kn.decode_corpus_json(payload)) == repr(model.decode_corpus_json(payload)), \
             payload
+
+
+def test_json_results_do_not_depend_on_where_the_bytes_end():
+    # Payloads of every length around a page are read in place or from a
+    # padded copy, depending on where they end; the result must not change.
+    body = b'[{"id": "a", "text": "b", "metadata": [12, -3.5e1, true, null, "x"]}]'
+    expected = [{"id": "a", "text": "b", "metadata": [12, -35.0, True, None, "x"]}]
+    cut = [body[:n] for n in range(len(body))]
+    for pad in range(0, 4200, 7):
+        payload = body + b" " * pad
+        assert kn.decode_corpus_json(payload) == expected
+    for pad in range(0, 300, 3):
+        for prefix in cut[::5]:
+            assert kn.decode_corpus_json(b" " * pad + prefix) is None
