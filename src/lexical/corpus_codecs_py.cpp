@@ -78,6 +78,10 @@ PyObject* build_dedup_corpus_payload(ListArg corpus) {
     Ref texts = check(PyList_New(0));
     Ref docs = check(PyList_New(0));
     lexical::TextPool pool;
+    pool.reserve(static_cast<std::size_t>(PyList_GET_SIZE(corpus.obj)));
+    // The new doc dicts only refer to objects that already exist: nothing
+    // built here can form a cycle, so collections meanwhile are wasted work.
+    GcPause pause;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(corpus.obj); ++i) {
         Ref chunk = dict_element(corpus.obj, i);
         Ref text_holder;

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
+#include <vector>
 
 namespace kv::lexical {
 
@@ -14,20 +14,23 @@ namespace kv::lexical {
 // texts; the pool keeps only views, which must outlive it.
 class TextPool {
   public:
+    // Sizes the table for about `n` distinct texts.
+    void reserve(std::size_t n);
     // The position of `text`, and whether it was added by this call.
     std::pair<std::size_t, bool> intern(std::string_view text, uint64_t hash);
-    std::size_t size() const noexcept { return index_.size(); }
+    std::size_t size() const noexcept { return size_; }
 
   private:
-    struct Key {
-        std::string_view text;
-        uint64_t hash;
-        bool operator==(const Key& other) const noexcept { return text == other.text; }
+    struct Slot {
+        uint64_t hash = 0;
+        const char* data = nullptr;
+        std::size_t length = 0;
+        std::size_t position = SIZE_MAX;  // SIZE_MAX: empty
     };
-    struct KeyHash {
-        std::size_t operator()(const Key& k) const noexcept { return k.hash; }
-    };
-    std::unordered_map<Key, std::size_t, KeyHash> index_;
+    void grow(std::size_t capacity);
+
+    std::vector<Slot> slots_;  // open addressing, linear probing; power-of-two size
+    std::size_t size_ = 0;
 };
 
 }  // namespace kv::lexical
