@@ -6,6 +6,11 @@
 // numbers outside the double range, nesting deeper than 128 arrays/objects,
 // and anything but white space after the value. Integers within the unsigned
 // or signed 64-bit range are kept as integers; other numbers are doubles.
+//
+// Built on simdjson's DOM parser, which checks all of this itself except for
+// two rules it draws differently: it refuses integers beyond 64 bits (they
+// are re-read as doubles), and its depth count includes a scalar inside the
+// innermost container (containers alone are counted here).
 #pragma once
 
 #include <simdjson.h>
