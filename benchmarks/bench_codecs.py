@@ -6,8 +6,11 @@ standard json for the JSON corpus payloads, and the host's pure-Python routines
 
 from __future__ import annotations
 
+import gc
 import json
 import random
+import statistics
+import time
 
 import msgpack
 import orjson
@@ -67,20 +70,32 @@ def corpus(rng):
     return chunks
 
 
-def add_codec_rows(table, label, ours_enc, ours_dec, obj, repeats=5):
+def paired(table, name, ours, peers, repeats=7):
+    """Times ours and each peer in alternation, so that a busy machine slows
+    them alike; one row per peer with the medians."""
+    times = {label: [] for label in ["ours", *peers]}
+    calls = {"ours": ours, **peers}
+    for _ in range(repeats):
+        for label, fn in calls.items():
+            gc.collect()
+            t0 = time.perf_counter()
+            fn()
+            times[label].append(time.perf_counter() - t0)
+    ours_t = statistics.median(times["ours"])
+    for label in peers:
+        table.add(name, ours_t, label, statistics.median(times[label]))
+
+
+def add_codec_rows(table, label, ours_enc, ours_dec, obj):
     data = ours_enc(obj)
     assert ours_dec(data) == obj
     assert data == ormsgpack.packb(obj) == msgpack.packb(obj)
-    t_enc = median_time(lambda: ours_enc(obj), repeats)
-    t_dec = median_time(lambda: ours_dec(data), repeats)
-    table.add(f"{label}: encode", t_enc, "ormsgpack.packb",
-              median_time(lambda: ormsgpack.packb(obj), repeats))
-    table.add(f"{label}: encode", t_enc, "msgpack.packb",
-              median_time(lambda: msgpack.packb(obj), repeats))
-    table.add(f"{label}: decode", t_dec, "ormsgpack.unpackb",
-              median_time(lambda: ormsgpack.unpackb(data), repeats))
-    table.add(f"{label}: decode", t_dec, "msgpack.unpackb",
-              median_time(lambda: msgpack.unpackb(data, strict_map_key=False), repeats))
+    paired(table, f"{label}: encode", lambda: ours_enc(obj),
+           {"ormsgpack.packb": lambda: ormsgpack.packb(obj),
+            "msgpack.packb": lambda: msgpack.packb(obj)})
+    paired(table, f"{label}: decode", lambda: ours_dec(data),
+           {"ormsgpack.unpackb": lambda: ormsgpack.unpackb(data),
+            "msgpack.unpackb": lambda: msgpack.unpackb(data, strict_map_key=False)})
 
 
 def main():
@@ -104,9 +119,9 @@ def main():
     chunks = corpus(rng)
     texts, docs = kn.build_dedup_corpus_payload(chunks)
     assert (texts, docs) == model.build_dedup_corpus_payload(chunks)
-    table.add(f"corpus {N_CHUNKS:,} chunks: build_dedup_corpus_payload",
-              median_time(lambda: kn.build_dedup_corpus_payload(chunks), 5),
-              "pure Python", median_time(lambda: model.build_dedup_corpus_payload(chunks), 3))
+    paired(table, f"corpus {N_CHUNKS:,} chunks: build_dedup_corpus_payload",
+           lambda: kn.build_dedup_corpus_payload(chunks),
+           {"pure Python": lambda: model.build_dedup_corpus_payload(chunks)}, 5)
 
     data = kn.encode_corpus_msgpack(texts, docs)
     assert kn.decode_corpus_msgpack(data) == chunks
@@ -115,17 +130,13 @@ def main():
     def ours_round_trip():
         kn.decode_corpus_msgpack(kn.encode_corpus_msgpack(texts, docs))
 
-    t_ours = median_time(ours_round_trip, 5)
-    table.add("corpus msgpack: encode + decode", t_ours, "ormsgpack flat list",
-              median_time(lambda: ormsgpack.unpackb(ormsgpack.packb(chunks)), 5))
-    table.add("corpus msgpack: encode + decode", t_ours, "msgpack flat list",
-              median_time(lambda: msgpack.unpackb(msgpack.packb(chunks)), 5))
-    table.add("corpus msgpack: encode", median_time(
-        lambda: kn.encode_corpus_msgpack(texts, docs), 5), "ormsgpack.packb flat list",
-        median_time(lambda: ormsgpack.packb(chunks), 5))
-    table.add("corpus msgpack: decode", median_time(
-        lambda: kn.decode_corpus_msgpack(data), 5), "ormsgpack.unpackb flat list",
-        median_time(lambda: ormsgpack.unpackb(flat), 5))
+    paired(table, "corpus msgpack: encode + decode", ours_round_trip,
+           {"ormsgpack flat list": lambda: ormsgpack.unpackb(ormsgpack.packb(chunks)),
+            "msgpack flat list": lambda: msgpack.unpackb(msgpack.packb(chunks))}, 5)
+    paired(table, "corpus msgpack: encode", lambda: kn.encode_corpus_msgpack(texts, docs),
+           {"ormsgpack.packb flat list": lambda: ormsgpack.packb(chunks)}, 5)
+    paired(table, "corpus msgpack: decode", lambda: kn.decode_corpus_msgpack(data),
+           {"ormsgpack.unpackb flat list": lambda: ormsgpack.unpackb(flat)}, 5)
     print(f"\ncorpus payload: {len(texts):,} distinct texts; msgpack v2 {len(data) / 1e6:.1f} MB, "
           f"flat msgpack {len(flat) / 1e6:.1f} MB")
 
@@ -133,11 +144,10 @@ def main():
     legacy_json = orjson.dumps(chunks)
     for label, payload in (("dedup_v1", dedup_json), ("legacy", legacy_json)):
         assert kn.decode_corpus_json(payload) == model.decode_corpus_json(payload)
-        t = median_time(lambda: kn.decode_corpus_json(payload), 5)
-        table.add(f"decode_corpus_json {label} ({len(payload) / 1e6:.0f} MB)", t,
-                  "orjson.loads alone", median_time(lambda: orjson.loads(payload), 5))
-        table.add(f"decode_corpus_json {label}", t, "json.loads + flatten",
-                  median_time(lambda: model.flatten_corpus(json.loads(payload)), 3))
+        paired(table, f"decode_corpus_json {label} ({len(payload) / 1e6:.0f} MB)",
+               lambda: kn.decode_corpus_json(payload),
+               {"orjson.loads alone": lambda: orjson.loads(payload),
+                "json.loads + flatten": lambda: model.flatten_corpus(json.loads(payload))}, 5)
     table.print()
 
 
