@@ -17,17 +17,14 @@ void Bm25Builder::add_document(std::string_view text) {
     for_each_token(text, scratch_, [&](std::string_view token) {
         ++length;
         uint32_t id = index_.terms_.intern(token);
-        if (id >= last_doc_.size()) {
-            last_doc_.push_back(0);
-            slot_in_doc_.push_back(0);
-            df_.push_back(0);
-        }
-        if (last_doc_[id] == mark) {
-            ++entries_[first + slot_in_doc_[id]].tf;
+        if (id >= term_state_.size()) term_state_.emplace_back();
+        TermState& st = term_state_[id];
+        if (st.last_doc == mark) {
+            ++entries_[first + st.slot_in_doc].tf;
         } else {
-            last_doc_[id] = mark;
-            slot_in_doc_[id] = static_cast<uint32_t>(entries_.size() - first);
-            ++df_[id];
+            st.last_doc = mark;
+            st.slot_in_doc = static_cast<uint32_t>(entries_.size() - first);
+            ++st.df;
             entries_.push_back({id, static_cast<uint32_t>(d), 1});
         }
     });
@@ -45,34 +42,48 @@ Bm25Index Bm25Builder::finish() {
     const double avgdl = std::max(ix.avgdl_, 1e-9);
 
     ix.doc_norm_.resize(n_docs);
+    ix.doc_tf1_.resize(n_docs);
     for (std::size_t d = 0; d < n_docs; ++d) {
         const double dl = static_cast<double>(doc_len_[d]);
-        ix.doc_norm_[d] = ((dl * Bm25Index::kB) / avgdl + (1.0 - Bm25Index::kB)) * Bm25Index::kK1;
+        const double norm = ((dl * Bm25Index::kB) / avgdl + (1.0 - Bm25Index::kB)) * Bm25Index::kK1;
+        ix.doc_norm_[d] = norm;
+        ix.doc_tf1_[d] = (Bm25Index::kK1 + 1.0) * 1.0 / (norm + 1.0);
     }
 
     const double n = static_cast<double>(n_docs);
     ix.idf_.resize(n_terms);
-    ix.offsets_.assign(n_terms + 1, 0);
     for (std::size_t t = 0; t < n_terms; ++t) {
-        const double df = static_cast<double>(df_[t]);
+        const double df = static_cast<double>(term_state_[t].df);
         ix.idf_[t] = std::log(((n - df) + 0.5) / (df + 0.5) + 1.0);
-        ix.offsets_[t + 1] = ix.offsets_[t] + df_[t];
     }
 
     // Counting sort of the document-ordered entries by term keeps every
-    // term's postings in ascending document order.
-    ix.postings_.resize(entries_.size());
+    // group in ascending document order.
+    ix.once_offsets_.assign(n_terms + 1, 0);
+    ix.multi_offsets_.assign(n_terms + 1, 0);
+    for (const Entry& e : entries_)
+        ++(e.tf == 1 ? ix.once_offsets_ : ix.multi_offsets_)[e.term + 1];
+    for (std::size_t t = 0; t < n_terms; ++t) {
+        ix.once_offsets_[t + 1] += ix.once_offsets_[t];
+        ix.multi_offsets_[t + 1] += ix.multi_offsets_[t];
+    }
+    ix.once_.resize(ix.once_offsets_[n_terms]);
+    ix.multi_.resize(ix.multi_offsets_[n_terms]);
     {
-        std::vector<uint64_t> cursor(ix.offsets_.begin(), ix.offsets_.end() - 1);
-        for (const Entry& e : entries_) ix.postings_[cursor[e.term]++] = {e.doc, e.tf};
+        std::vector<uint64_t> once_at(ix.once_offsets_.begin(), ix.once_offsets_.end() - 1);
+        std::vector<uint64_t> multi_at(ix.multi_offsets_.begin(), ix.multi_offsets_.end() - 1);
+        for (const Entry& e : entries_) {
+            if (e.tf == 1)
+                ix.once_[once_at[e.term]++] = e.doc;
+            else
+                ix.multi_[multi_at[e.term]++] = {e.doc, e.tf};
+        }
     }
 
     ix.terms_.shrink_to_fit();
     entries_ = {};
     doc_len_ = {};
-    df_ = {};
-    last_doc_ = {};
-    slot_in_doc_ = {};
+    term_state_ = {};
     return std::move(ix);
 }
 
@@ -81,63 +92,113 @@ double Bm25Index::idf(std::string_view term) const {
     return id == TermTable::kNone ? -1.0 : idf_[id];
 }
 
-std::vector<std::pair<uint64_t, double>> Bm25Index::search(std::string_view query,
-                                                           uint64_t top_k) const {
-    std::vector<std::pair<uint64_t, double>> out;
+namespace {
+
+using Hit = std::pair<uint64_t, double>;
+
+// Higher score first, then lower position.
+inline bool better(const Hit& a, const Hit& b) {
+    return a.second > b.second || (a.second == b.second && a.first < b.first);
+}
+
+// Keeps the best k hits offered; `heap` top is the worst one kept.
+class TopK {
+  public:
+    explicit TopK(std::size_t k, std::size_t expected) : k_(k) {
+        heap_.reserve(std::min(k, expected));
+    }
+    void offer(uint64_t doc, double score) {
+        if (heap_.size() < k_) {
+            heap_.emplace_back(doc, score);
+            std::push_heap(heap_.begin(), heap_.end(), better);
+        } else if (better({doc, score}, heap_.front())) {
+            std::pop_heap(heap_.begin(), heap_.end(), better);
+            heap_.back() = {doc, score};
+            std::push_heap(heap_.begin(), heap_.end(), better);
+        }
+    }
+    std::vector<Hit> sorted() && {
+        std::sort_heap(heap_.begin(), heap_.end(), better);
+        return std::move(heap_);
+    }
+
+  private:
+    std::size_t k_;
+    std::vector<Hit> heap_;
+};
+
+}  // namespace
+
+std::vector<Hit> Bm25Index::search(std::string_view query, uint64_t top_k) const {
     const std::size_t n_docs = doc_count();
-    if (n_docs == 0) return out;
+    if (n_docs == 0 || top_k == 0) return {};
 
     // Distinct query terms in order of first occurrence; unknown terms drop out.
     std::vector<uint32_t> term_ids;
     std::string scratch;
-    bool any_token = false;
     for_each_token(query, scratch, [&](std::string_view token) {
-        any_token = true;
         uint32_t id = terms_.find(token);
         if (id == TermTable::kNone) return;
         if (std::find(term_ids.begin(), term_ids.end(), id) == term_ids.end())
             term_ids.push_back(id);
     });
-    if (!any_token || term_ids.empty() || top_k == 0) return out;
+    if (term_ids.empty()) return {};
 
     // Every allocation happens before scoring starts, so the shared score
     // buffer is always returned to all-zero.
     if (scores_.size() != n_docs) scores_.assign(n_docs, 0.0);
     std::size_t total = 0;
-    for (uint32_t id : term_ids) total += offsets_[id + 1] - offsets_[id];
+    for (uint32_t id : term_ids)
+        total += (once_offsets_[id + 1] - once_offsets_[id]) +
+                 (multi_offsets_[id + 1] - multi_offsets_[id]);
+    // With many postings, one pass over the dense array is cheaper than
+    // remembering which documents were touched.
+    const bool dense = total >= n_docs / 4;
     std::vector<uint32_t> touched;
-    touched.reserve(total);
-    out.reserve(std::min(total, n_docs));
+    if (!dense) touched.reserve(total);
+    TopK best(top_k, dense ? n_docs : total);
+
     double* scores = scores_.data();
     const double* norm = doc_norm_.data();
+    const double* tf1 = doc_tf1_.data();
     for (uint32_t id : term_ids) {
         const double idf = idf_[id];
         if (idf == 0.0) continue;
-        const Posting* p = postings_.data() + offsets_[id];
-        const Posting* end = postings_.data() + offsets_[id + 1];
-        for (; p < end; ++p) {
-            const uint32_t d = p->doc;
-            const double tf = static_cast<double>(p->tf);
-            if (scores[d] == 0.0) touched.push_back(d);
-            scores[d] += (kK1 + 1.0) * tf / (norm[d] + tf) * idf;
+        const uint32_t* o = once_.data() + once_offsets_[id];
+        const uint32_t* o_end = once_.data() + once_offsets_[id + 1];
+        const Posting* m = multi_.data() + multi_offsets_[id];
+        const Posting* m_end = multi_.data() + multi_offsets_[id + 1];
+        if (dense) {
+            for (; o < o_end; ++o) scores[*o] += tf1[*o] * idf;
+            for (; m < m_end; ++m) {
+                const double tf = static_cast<double>(m->tf);
+                scores[m->doc] += (kK1 + 1.0) * tf / (norm[m->doc] + tf) * idf;
+            }
+        } else {
+            for (; o < o_end; ++o) {
+                if (scores[*o] == 0.0) touched.push_back(*o);
+                scores[*o] += tf1[*o] * idf;
+            }
+            for (; m < m_end; ++m) {
+                if (scores[m->doc] == 0.0) touched.push_back(m->doc);
+                const double tf = static_cast<double>(m->tf);
+                scores[m->doc] += (kK1 + 1.0) * tf / (norm[m->doc] + tf) * idf;
+            }
         }
     }
 
-    for (uint32_t d : touched) {
-        if (scores[d] > 0.0) out.emplace_back(d, scores[d]);
-        scores[d] = 0.0;
-    }
-    auto better = [](const std::pair<uint64_t, double>& a, const std::pair<uint64_t, double>& b) {
-        return a.second > b.second || (a.second == b.second && a.first < b.first);
-    };
-    if (top_k < out.size()) {
-        std::partial_sort(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(top_k), out.end(),
-                          better);
-        out.resize(top_k);
+    if (dense) {
+        for (std::size_t d = 0; d < n_docs; ++d) {
+            if (scores[d] > 0.0) best.offer(d, scores[d]);
+            scores[d] = 0.0;
+        }
     } else {
-        std::sort(out.begin(), out.end(), better);
+        for (uint32_t d : touched) {
+            if (scores[d] > 0.0) best.offer(d, scores[d]);
+            scores[d] = 0.0;
+        }
     }
-    return out;
+    return std::move(best).sorted();
 }
 
 }  // namespace kv::lexical

@@ -3,6 +3,8 @@
 // bytes live in one arena.
 #pragma once
 
+#include "text/bytes_hash.h"
+
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -11,65 +13,43 @@
 
 namespace kv::lexical {
 
-inline uint64_t hash_bytes(std::string_view s) {
-    // 64-bit multiply-mix over 8-byte words; plenty for short tokens.
-    const uint64_t m = 0x9E3779B97F4A7C15ull;
-    uint64_t h = 0x243F6A8885A308D3ull ^ (s.size() * m);
-    const char* p = s.data();
-    std::size_t n = s.size();
-    while (n >= 8) {
-        uint64_t w;
-        std::memcpy(&w, p, 8);
-        h = (h ^ w) * m;
-        h ^= h >> 29;
-        p += 8;
-        n -= 8;
-    }
-    if (n) {
-        uint64_t w = 0;
-        std::memcpy(&w, p, n);
-        h = (h ^ w) * m;
-        h ^= h >> 29;
-    }
-    h *= 0xBF58476D1CE4E5B9ull;
-    return h ^ (h >> 31);
-}
-
 class TermTable {
   public:
     static constexpr uint32_t kNone = UINT32_MAX;
 
     TermTable() { rehash(64); }
 
-    std::size_t size() const { return offsets_.size(); }
+    std::size_t size() const { return count_; }
 
-    uint32_t find(std::string_view key) const { return find_hashed(key, hash_bytes(key)); }
-
-    uint32_t find_hashed(std::string_view key, uint64_t h) const {
-        std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-            const Slot& s = slots_[i];
+    uint32_t find(std::string_view key) const {
+        const uint64_t pre = text::load_prefix(key.data(), key.size());
+        const uint64_t h = text::hash_bytes(key, pre);
+        const Slot* slots = slots_.data();
+        for (std::size_t i = h & mask_;; i = (i + 1) & mask_) {
+            const Slot& s = slots[i];
             if (s.id == kNone) return kNone;
-            if (s.hash == h && term(s.id) == key) return s.id;
+            if (matches(s, h, pre, key)) return s.id;
         }
     }
 
     // Returns the id of key, adding it if absent.
     uint32_t intern(std::string_view key) {
-        uint64_t h = hash_bytes(key);
-        std::size_t mask = slots_.size() - 1;
-        std::size_t i = h & mask;
-        for (;; i = (i + 1) & mask) {
-            const Slot& s = slots_[i];
+        const uint64_t pre = text::load_prefix(key.data(), key.size());
+        const uint64_t h = text::hash_bytes(key, pre);
+        Slot* slots = slots_.data();
+        std::size_t i = h & mask_;
+        for (;; i = (i + 1) & mask_) {
+            const Slot& s = slots[i];
             if (s.id == kNone) break;
-            if (s.hash == h && term(s.id) == key) return s.id;
+            if (matches(s, h, pre, key)) return s.id;
         }
-        uint32_t id = static_cast<uint32_t>(offsets_.size());
+        const uint32_t id = count_++;
         offsets_.push_back(arena_.size());
         lengths_.push_back(static_cast<uint32_t>(key.size()));
         arena_.append(key);
-        slots_[i] = {h, id};
-        if ((offsets_.size() + 1) * 4 > slots_.size() * 3) rehash(slots_.size() * 2);
+        slots[i] = {h, pre, id, static_cast<uint32_t>(key.size())};
+        // Keep the load factor at or below one half: probes stay short.
+        if (std::size_t{count_} * 2 > mask_ + 1) rehash((mask_ + 1) * 2);
         return id;
     }
 
@@ -84,14 +64,25 @@ class TermTable {
     }
 
   private:
+    // The first eight bytes of the key ride in the slot, so keys of up to
+    // eight bytes (most tokens) compare without touching the arena.
     struct Slot {
         uint64_t hash;
+        uint64_t prefix;
         uint32_t id;
+        uint32_t len;
     };
 
+    bool matches(const Slot& s, uint64_t h, uint64_t pre, std::string_view key) const {
+        if (s.hash != h || s.prefix != pre || s.len != key.size()) return false;
+        // Equal prefixes and lengths: only bytes past the eighth can differ.
+        return key.size() <= 8 ||
+               std::memcmp(arena_.data() + offsets_[s.id] + 8, key.data() + 8, key.size() - 8) == 0;
+    }
+
     void rehash(std::size_t n) {
-        std::vector<Slot> fresh(n, Slot{0, kNone});
-        std::size_t mask = n - 1;
+        std::vector<Slot> fresh(n, Slot{0, 0, kNone, 0});
+        const std::size_t mask = n - 1;
         for (const Slot& s : slots_) {
             if (s.id == kNone) continue;
             std::size_t i = s.hash & mask;
@@ -99,9 +90,12 @@ class TermTable {
             fresh[i] = s;
         }
         slots_.swap(fresh);
+        mask_ = n - 1;
     }
 
     std::vector<Slot> slots_;
+    std::size_t mask_ = 0;
+    uint32_t count_ = 0;
     std::string arena_;
     std::vector<uint64_t> offsets_;
     std::vector<uint32_t> lengths_;

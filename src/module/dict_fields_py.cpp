@@ -33,6 +33,12 @@ std::string_view get_str_from_dict(PyObject* dict, PyObject* key, Ref& holder) {
 std::optional<double> get_optional_f64_from_dict(PyObject* dict, PyObject* key) {
     Ref value = lookup_quietly(dict, key);
     if (!value) return std::nullopt;
+    // Values the float conversion is bound to refuse (None, str, ...) are
+    // turned away here, without building the TypeError only to discard it.
+    if (!PyFloat_Check(value.get())) {
+        const PyNumberMethods* nb = Py_TYPE(value.get())->tp_as_number;
+        if (!nb || (!nb->nb_float && !nb->nb_index)) return std::nullopt;
+    }
     double d;
     if (!float_from_py(value.get(), d)) {
         PyErr_Clear();
@@ -45,7 +51,25 @@ double get_score_from_dict(PyObject* dict, PyObject* score_key) {
     return get_optional_f64_from_dict(dict, score_key).value_or(0.0);
 }
 
+namespace {
+
+// True when every key is an exact str: hashing and comparing those runs no
+// Python code, so nothing can change the dict while it is copied.
+bool has_only_str_keys(PyObject* dict) {
+    Py_ssize_t pos = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &pos, &key, &value))
+        if (!PyUnicode_CheckExact(key)) return false;
+    return true;
+}
+
+}  // namespace
+
 Ref copy_pydict(PyObject* dict) {
+    // A plain dict with str keys: CPython's own copy gives the same dict
+    // (same keys and values in the same order), without rehashing each key.
+    if (PyDict_CheckExact(dict) && has_only_str_keys(dict)) return check(PyDict_Copy(dict));
     Ref copy = check(PyDict_New());
     const Py_ssize_t size = PyDict_GET_SIZE(dict);
     Py_ssize_t pos = 0;

@@ -288,10 +288,10 @@ template <auto Fn, const char* Doc, std::size_t... I>
 PyObject* call(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                std::index_sequence<I...>) {
     using Tr = FnTraits<decltype(Fn)>;
-    static const Signature sig = parse_signature(Doc);
-    PyObject* slots[Tr::arity] = {};
-    if (!bind(sig, args, nargs, kwnames, slots)) return nullptr;
     return guarded([&]() -> PyObject* {
+        static const Signature sig = parse_signature(Doc);
+        PyObject* slots[Tr::arity] = {};
+        if (!bind(sig, args, nargs, kwnames, slots)) return nullptr;
         typename Tr::Args values;
         if (!(convert_slot(sig, I, slots[I], std::get<I>(values)) && ...)) return nullptr;
         return std::apply(Fn, std::move(values));

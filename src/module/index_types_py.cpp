@@ -50,12 +50,12 @@ PyTypeObject* index_type(IndexKind kind) {
 PyObject* create_index_type(IndexKind kind) {
     int i = static_cast<int>(kind);
     if (!g_types[i]) {
-        PyType_Spec spec = {kSpecNames[i], sizeof(HolderObject), 0,
-                            Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
-        PyObject* type = PyType_FromSpec(&spec);
+        PyType_Spec type_spec = {kSpecNames[i], sizeof(HolderObject), 0,
+                                 Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, kSlots};
+        PyObject* type = PyType_FromSpec(&type_spec);
         if (!type) return nullptr;
         // Messages built from tp_name then read "Bm25Index", like those of a
-        // static builtin type. The heap type frees its own copy of the spec
+        // static builtin type. The heap type frees its own copy of the creation
         // name, not tp_name, so pointing at a static string is safe.
         reinterpret_cast<PyTypeObject*>(type)->tp_name = kNames[i];
         g_types[i] = reinterpret_cast<PyTypeObject*>(type);

@@ -21,22 +21,43 @@ double cosine_similarity(std::span<const double> a, std::span<const double> b) {
     return dot / denom;
 }
 
-std::string to_hex(const unsigned char* bytes, std::size_t n) {
+void to_hex(const unsigned char* bytes, std::size_t n, char* out) {
     static constexpr char kDigits[] = "0123456789abcdef";
-    std::string out(n * 2, '0');
     for (std::size_t i = 0; i < n; ++i) {
         out[2 * i] = kDigits[bytes[i] >> 4];
         out[2 * i + 1] = kDigits[bytes[i] & 0x0F];
     }
+}
+
+std::string to_hex(const unsigned char* bytes, std::size_t n) {
+    std::string out(n * 2, '0');
+    to_hex(bytes, n, out.data());
     return out;
 }
 
 namespace {
 
+// The digest implementations are fetched once: the implicit fetch that
+// EVP_md5() and EVP_sha256() cause on every use costs more than hashing a
+// short text.
+const EVP_MD* fetched(const char* name, const EVP_MD* legacy) {
+    EVP_MD* md = EVP_MD_fetch(nullptr, name, nullptr);
+    return md ? md : legacy;
+}
+
+// One digest context per thread, reset for each digest.
+struct DigestContext {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    ~DigestContext() { EVP_MD_CTX_free(ctx); }
+};
+
 std::string digest_hex(const EVP_MD* md, std::string_view data) {
+    thread_local DigestContext holder;
     unsigned char out[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
-    if (!EVP_Digest(data.data(), data.size(), out, &len, md, nullptr))
+    if (!holder.ctx || !EVP_DigestInit_ex(holder.ctx, md, nullptr) ||
+        !EVP_DigestUpdate(holder.ctx, data.data(), data.size()) ||
+        !EVP_DigestFinal_ex(holder.ctx, out, &len))
         throw std::runtime_error("digest computation failed");
     return to_hex(out, len);
 }
@@ -44,10 +65,12 @@ std::string digest_hex(const EVP_MD* md, std::string_view data) {
 }  // namespace
 
 std::string md5_hex(std::string_view data) {
-    return digest_hex(EVP_md5(), data);
+    static const EVP_MD* const md = fetched("MD5", EVP_md5());
+    return digest_hex(md, data);
 }
 std::string sha256_hex(std::string_view data) {
-    return digest_hex(EVP_sha256(), data);
+    static const EVP_MD* const md = fetched("SHA256", EVP_sha256());
+    return digest_hex(md, data);
 }
 
 }  // namespace kv::primitives

@@ -16,5 +16,7 @@ std::string sha256_hex(std::string_view data);
 
 // Lower-case hex of raw bytes.
 std::string to_hex(const unsigned char* bytes, std::size_t n);
+// The same into out[0 .. 2n).
+void to_hex(const unsigned char* bytes, std::size_t n, char* out);
 
 }  // namespace kv::primitives

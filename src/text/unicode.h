@@ -53,9 +53,21 @@ void append_utf8(std::string& out, char32_t c);
 bool is_alphanumeric(char32_t c);
 
 inline bool is_ascii(std::string_view s) {
-    for (unsigned char c : s)
-        if (c >= 0x80) return false;
-    return true;
+    const char* p = s.data();
+    std::size_t n = s.size();
+    uint64_t acc = 0;
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t w;
+        __builtin_memcpy(&w, p, 8);
+        acc |= w;
+    }
+    for (; n; ++p, --n) acc |= static_cast<unsigned char>(*p);
+    return (acc & 0x8080808080808080ull) == 0;
+}
+
+// ASCII White_Space bytes: TAB, LF, VT, FF, CR and SPACE.
+inline bool is_ascii_white_space(unsigned char c) {
+    return c == 0x20 || (c >= 0x09 && c <= 0x0D);
 }
 
 // Full Unicode lower-case mapping (SpecialCasing, final-sigma context), into out

@@ -1,0 +1,126 @@
+// Python-side readers shared by the code-retrieval functions: corpora walks,
+// lookups whose errors propagate, and str values read as UTF-8.
+#pragma once
+
+#include "module/frame.h"
+#include "text/unicode.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kv::code {
+
+// An interned str key, created once per call.
+inline Ref key_object(const char* s) {
+    return check(PyUnicode_InternFromString(s));
+}
+
+// dict[key] as a strong reference, null when absent; a raising lookup
+// (a stored key's __eq__) propagates.
+inline Ref lookup(PyObject* dict, PyObject* key) {
+    PyObject* value = nullptr;
+    if (PyDict_GetItemRef(dict, key, &value) < 0) throw PyErrorSet{};
+    return Ref::steal(value);
+}
+
+// The UTF-8 text of a str value; empty for a missing value, a non-str, or a
+// str that has no UTF-8 form (the encoding error is discarded).
+inline std::string_view str_value(const Ref& v) {
+    if (!v || !PyUnicode_Check(v.get())) return {};
+    if (PyUnicode_IS_COMPACT_ASCII(v.get()))  // the usual name: its bytes are its UTF-8
+        return {static_cast<const char*>(PyUnicode_DATA(v.get())),
+                static_cast<std::size_t>(PyUnicode_GET_LENGTH(v.get()))};
+    Py_ssize_t n = 0;
+    const char* s = PyUnicode_AsUTF8AndSize(v.get(), &n);
+    if (!s) {
+        PyErr_Clear();
+        return {};
+    }
+    return {s, static_cast<std::size_t>(n)};
+}
+
+// list[i] as a strong reference that must be an instance of the kind tested
+// by `ok`; otherwise the element TypeError naming `target`.
+template <class Check>
+Ref typed_item(PyObject* list, Py_ssize_t i, Check ok, const char* target) {
+    Ref item = Ref::steal(PyList_GetItemRef(list, i));
+    if (!item) throw PyErrorSet{};
+    if (!ok(item.get())) {
+        set_conversion_error(item.get(), target);
+        throw PyErrorSet{};
+    }
+    return item;
+}
+
+// Memory hints for the chunks ahead of position j in a corpus of large,
+// cache-cold dicts: the dict object a few steps ahead, then its key table.
+// Only pointers held by the list right now are read, before any Python code
+// can run, so every object touched is alive; a prefetch itself never faults.
+inline void prefetch_ahead(PyObject* list, Py_ssize_t j) {
+    constexpr Py_ssize_t kFar = 8, kNear = 4;
+    const Py_ssize_t n = PyList_GET_SIZE(list);
+    if (j + kFar < n) __builtin_prefetch(PyList_GET_ITEM(list, j + kFar));
+    if (j + kNear < n) {
+        PyObject* near = PyList_GET_ITEM(list, j + kNear);
+        if (PyDict_CheckExact(near)) {
+            const char* keys =
+                reinterpret_cast<const char*>(reinterpret_cast<PyDictObject*>(near)->ma_keys);
+            __builtin_prefetch(keys);
+            __builtin_prefetch(keys + 64);
+            __builtin_prefetch(keys + 128);
+        }
+    }
+}
+
+// Calls f(position, chunk) for every chunk of every corpus, in order; corpora
+// must be lists and chunks dicts. Sizes are re-read at every step because a
+// callback into Python may change the lists.
+template <class F>
+void for_each_chunk(PyObject* corpora, F&& f) {
+    uint64_t position = 0;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(corpora); ++i) {
+        Ref corpus = typed_item(
+            corpora, i, [](PyObject* o) { return PyList_Check(o) != 0; }, "PyList");
+        for (Py_ssize_t j = 0; j < PyList_GET_SIZE(corpus.get()); ++j) {
+            prefetch_ahead(corpus.get(), j);
+            Ref chunk = typed_item(
+                corpus.get(), j, [](PyObject* o) { return PyDict_Check(o) != 0; }, "PyDict");
+            f(position, chunk.get());
+            ++position;
+        }
+    }
+}
+
+// The "metadata" dict of a chunk: null when absent, the element TypeError
+// when it is not a dict.
+inline Ref chunk_metadata(PyObject* chunk, PyObject* metadata_key) {
+    Ref meta = lookup(chunk, metadata_key);
+    if (meta && !PyDict_Check(meta.get())) {
+        set_conversion_error(meta.get(), "PyDict");
+        throw PyErrorSet{};
+    }
+    return meta;
+}
+
+// Query tokens for the symbol searches: str items of at least 3 UTF-8 bytes,
+// lowercased, in order, duplicates kept. A str without a UTF-8 form (lone
+// surrogates) cannot equal or lie inside any name, which are read as UTF-8;
+// it is counted in *unmatchable instead.
+inline std::vector<std::string> symbol_query_tokens(PyObject* list, bool* unmatchable = nullptr) {
+    std::vector<std::string> tokens;
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(list); ++i) {
+        Ref item = Ref::steal(PyList_GetItemRef(list, i));
+        if (!item) throw PyErrorSet{};
+        if (!PyUnicode_Check(item.get())) continue;
+        std::string_view s = str_value(item);
+        if (s.size() >= 3)
+            tokens.push_back(text::to_lower(s));
+        else if (s.empty() && unmatchable && PyUnicode_GET_LENGTH(item.get()) > 0)
+            *unmatchable = true;
+    }
+    return tokens;
+}
+
+}  // namespace kv::code
