@@ -305,10 +305,13 @@ PyObject* decode_dedup_v1(json::Object root, JsonToPy& conv) {
     json::Array docs = docs_value.get_array().value_unsafe();
     json::Array texts = texts_value.get_array().value_unsafe();
 
-    std::vector<json::Element> pool;
+    // The pool's strings, made in document order (null for non-strings).
+    std::vector<Ref> pool;
     pool.reserve(json::array_length(texts));
-    for (json::Element text : texts) pool.push_back(text);
-    std::vector<Ref> pool_objs(pool.size());
+    for (json::Element text : texts) {
+        std::string_view s;
+        pool.push_back(text.get_string().get(s) ? Ref{} : json_str(s));
+    }
 
     ChunkKeys keys;
     Ref empty = empty_str();
@@ -327,9 +330,8 @@ PyObject* decode_dedup_v1(json::Object root, JsonToPy& conv) {
             position = static_cast<uint64_t>(m.t.get_int64().value_unsafe());
         else
             Py_RETURN_NONE;
-        if (position >= pool.size() || !pool[position].is_string()) Py_RETURN_NONE;
-        Ref& text = pool_objs[position];
-        if (!text) text = json_str(pool[position].get_string().value_unsafe());
+        if (position >= pool.size() || !pool[position]) Py_RETURN_NONE;
+        const Ref& text = pool[position];
         Ref id = string_member_or(m.has_id, m.id, empty);
         Ref metadata = metadata_of(m, conv);
         Ref chunk = keys.chunk(id.get(), text.get(), metadata.get());
