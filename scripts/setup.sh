@@ -5,7 +5,7 @@ set -euo pipefail
 venv="${1:-.venv}"
 cd "$(dirname "$0")/.."
 
-debs=(g++ make cmake pkg-config libicu-dev libssl-dev)
+debs=(g++ make cmake pkg-config libicu-dev libssl-dev libsimdjson-dev)
 
 # A python3.13 that actually runs (pyenv shims may exist without the version).
 find_python() {

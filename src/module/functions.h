@@ -47,3 +47,20 @@ extern const kv::frame::FunctionDef kv_def_merge_entities_into_graph;
 extern const kv::frame::FunctionDef kv_def_merge_relations_into_graph;
 // graph/alias_groups_py.cpp
 extern const kv::frame::FunctionDef kv_def_resolve_entity_alias_groups;
+// lexical/corpus_codecs_py.cpp
+extern const kv::frame::FunctionDef kv_def_decode_corpus_json;
+extern const kv::frame::FunctionDef kv_def_encode_corpus_msgpack;
+extern const kv::frame::FunctionDef kv_def_decode_corpus_msgpack;
+extern const kv::frame::FunctionDef kv_def_build_dedup_corpus_payload;
+// persist/sentence_codecs_py.cpp
+extern const kv::frame::FunctionDef kv_def_encode_sentence_index;
+extern const kv::frame::FunctionDef kv_def_decode_sentence_index;
+extern const kv::frame::FunctionDef kv_def_encode_sentence_meta;
+extern const kv::frame::FunctionDef kv_def_decode_sentence_meta;
+// persist/graph_codecs_py.cpp
+extern const kv::frame::FunctionDef kv_def_encode_entity_graph;
+extern const kv::frame::FunctionDef kv_def_decode_entity_graph;
+extern const kv::frame::FunctionDef kv_def_encode_relation_graph;
+extern const kv::frame::FunctionDef kv_def_decode_relation_graph;
+extern const kv::frame::FunctionDef kv_def_encode_entity_embeddings;
+extern const kv::frame::FunctionDef kv_def_decode_entity_embeddings;
