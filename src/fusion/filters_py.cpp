@@ -49,25 +49,6 @@ PyObject* dedupe_best_by_id(ListArg results) {
     return fusion::list_of(best).release();
 }
 
-// True for NumPy's boolean scalar type ("bool_" in NumPy 1, "bool" in NumPy 2).
-bool is_numpy_bool_type(PyTypeObject* type) {
-    std::string_view tp_name(type->tp_name);
-    if (!tp_name.ends_with("bool") && !tp_name.ends_with("bool_")) return false;
-    Ref name = Ref::steal(PyType_GetName(type));
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
-    if (!PyUnicode_EqualToUTF8(name.get(), "bool") && !PyUnicode_EqualToUTF8(name.get(), "bool_"))
-        return false;
-    Ref module = Ref::steal(PyType_GetModuleName(type));
-    if (!module) {
-        PyErr_Clear();
-        return false;
-    }
-    return PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy");
-}
-
 // Whether "fused_only" holds a true bool (or NumPy boolean). A failing lookup
 // or truth test counts as not set.
 bool fused_only_set(PyObject* dict, PyObject* key) {

@@ -3,29 +3,13 @@
 #pragma once
 
 #include "module/frame.h"
+#include "module/list_items.h"
 #include "module/ref.h"
 
 namespace kv::fusion {
 
-// The list element at i (a strong reference), or the element error when it is
-// not a dict. Callers re-read the list size before each call: Python code run
-// by a lookup can change the list.
-inline Ref dict_element(PyObject* list, Py_ssize_t i) {
-    Ref item = Ref::steal(PyList_GetItemRef(list, i));
-    if (!item) throw PyErrorSet{};
-    if (!PyDict_Check(item.get())) {
-        set_conversion_error(item.get(), "PyDict");
-        throw PyErrorSet{};
-    }
-    return item;
-}
-
-// The list element at i, whatever its type.
-inline Ref list_element(PyObject* list, Py_ssize_t i) {
-    Ref item = Ref::steal(PyList_GetItemRef(list, i));
-    if (!item) throw PyErrorSet{};
-    return item;
-}
+using kv::dict_element;
+using kv::list_element;
 
 // An interned key string, so that lookups in dicts built from literals find
 // their key by identity.

@@ -2,6 +2,7 @@
 #include "lexical/bm25.h"
 #include "module/dict_fields.h"
 #include "module/frame.h"
+#include "module/list_items.h"
 #include "text/unicode.h"
 
 #include <memory>
@@ -11,17 +12,6 @@ namespace {
 
 using namespace kv;
 using Bm25Arg = Instance<lexical::Bm25Index, IndexKind::Bm25>;
-
-// The list element at i as a strong reference to a dict, or the element error.
-Ref dict_element(PyObject* list, Py_ssize_t i) {
-    Ref item = Ref::steal(PyList_GetItemRef(list, i));
-    if (!item) throw PyErrorSet{};
-    if (!PyDict_Check(item.get())) {
-        set_conversion_error(item.get(), "PyDict");
-        throw PyErrorSet{};
-    }
-    return item;
-}
 
 // True if `s` is already words joined by single spaces.
 bool is_normalised(std::string_view s) {

@@ -4,6 +4,7 @@
 #include "module/dict_fields.h"
 #include "module/frame.h"
 #include "module/json_value.h"
+#include "module/list_items.h"
 #include "module/pyvalues.h"
 #include "module/value_bridge.h"
 
@@ -22,17 +23,6 @@ Ref intern(const char* s) {
 
 Ref empty_str() {
     return check(PyUnicode_New(0, 0));
-}
-
-// The list element at i as a strong reference to a dict, or the element error.
-Ref dict_element(PyObject* list, Py_ssize_t i) {
-    Ref item = Ref::steal(PyList_GetItemRef(list, i));
-    if (!item) throw PyErrorSet{};
-    if (!PyDict_Check(item.get())) {
-        set_conversion_error(item.get(), "PyDict");
-        throw PyErrorSet{};
-    }
-    return item;
 }
 
 // A value under `key` (null when absent); a failing lookup raises.

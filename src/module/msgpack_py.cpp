@@ -1,5 +1,6 @@
 // Python objects to MessagePack and back.
 #include "module/frame.h"
+#include "module/list_items.h"
 #include "module/value_bridge.h"
 
 #include <cstring>
@@ -142,22 +143,6 @@ bool write_str_utf8(msgpack::Writer& w, PyObject* s) {
     return true;
 }
 
-bool is_numpy_bool(PyTypeObject* type) {
-    Ref name = Ref::steal(PyType_GetName(type));
-    if (!name) {
-        PyErr_Clear();
-        return false;
-    }
-    if (!PyUnicode_EqualToUTF8(name.get(), "bool_") && !PyUnicode_EqualToUTF8(name.get(), "bool"))
-        return false;
-    Ref module = Ref::steal(PyType_GetModuleName(type));
-    if (!module) {
-        PyErr_Clear();
-        return false;
-    }
-    return PyUnicode_Check(module.get()) && PyUnicode_EqualToUTF8(module.get(), "numpy");
-}
-
 class Encoder {
   public:
     explicit Encoder(msgpack::Writer& w) : w_(w) {}
@@ -225,7 +210,7 @@ class Encoder {
         if (t == &PyDict_Type) return write_dict(o, level);
         PyNumberMethods* nb = t->tp_as_number;
         // A NumPy boolean scalar: its truth value through the number protocol.
-        if (nb && nb->nb_bool && is_numpy_bool(t)) {
+        if (nb && nb->nb_bool && is_numpy_bool_type(t)) {
             int truth = nb->nb_bool(o);
             if (truth >= 0) {
                 w_.boolean(truth != 0);
