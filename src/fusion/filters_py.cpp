@@ -10,18 +10,6 @@ namespace {
 
 using namespace kv;
 
-// True for a plain dict with only exact str keys: copying it runs no Python
-// code, so a copy that is made and thrown away cannot be told from none.
-bool copy_is_silent(PyObject* dict) {
-    if (!PyDict_CheckExact(dict)) return false;
-    Py_ssize_t pos = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &pos, &key, &value))
-        if (!PyUnicode_CheckExact(key)) return false;
-    return true;
-}
-
 PyObject* dedupe_best_by_id(ListArg results) {
     const Ref id_key = fusion::key("id");
     const Ref score_key = fusion::key("score");
@@ -38,7 +26,7 @@ PyObject* dedupe_best_by_id(ListArg results) {
         // Every item is copied as it is met; the copy of an item that does not
         // become its id's best is skipped where nobody could notice.
         Ref copy;
-        if (!copy_is_silent(item.get())) copy = copy_pydict(item.get());
+        if (!copy_runs_no_python(item.get())) copy = copy_pydict(item.get());
         const fusion::BestById::Offer offer = table.offer(id, score);
         if (offer.slot == best.size()) {
             id_holders.push_back(std::move(holder));

@@ -20,6 +20,10 @@ double get_score_from_dict(PyObject* dict, PyObject* score_key);
 // The value under `key` converted as a float, or nothing when absent or unusable.
 std::optional<double> get_optional_f64_from_dict(PyObject* dict, PyObject* key);
 
+// True for a plain dict whose keys are all exact str: hashing and comparing
+// those runs no Python code, so copying it cannot be observed or disturbed.
+bool copy_runs_no_python(PyObject* dict);
+
 // A new dict with the same key/value objects in the same order. Throws
 // InternalError if the source changes size while it is walked.
 Ref copy_pydict(PyObject* dict);

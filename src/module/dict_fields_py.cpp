@@ -51,11 +51,8 @@ double get_score_from_dict(PyObject* dict, PyObject* score_key) {
     return get_optional_f64_from_dict(dict, score_key).value_or(0.0);
 }
 
-namespace {
-
-// True when every key is an exact str: hashing and comparing those runs no
-// Python code, so nothing can change the dict while it is copied.
-bool has_only_str_keys(PyObject* dict) {
+bool copy_runs_no_python(PyObject* dict) {
+    if (!PyDict_CheckExact(dict)) return false;
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
@@ -64,12 +61,10 @@ bool has_only_str_keys(PyObject* dict) {
     return true;
 }
 
-}  // namespace
-
 Ref copy_pydict(PyObject* dict) {
     // A plain dict with str keys: CPython's own copy gives the same dict
     // (same keys and values in the same order), without rehashing each key.
-    if (PyDict_CheckExact(dict) && has_only_str_keys(dict)) return check(PyDict_Copy(dict));
+    if (copy_runs_no_python(dict)) return check(PyDict_Copy(dict));
     Ref copy = check(PyDict_New());
     const Py_ssize_t size = PyDict_GET_SIZE(dict);
     Py_ssize_t pos = 0;
