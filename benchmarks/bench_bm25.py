@@ -129,7 +129,9 @@ def bench_corpus(label: str, corpus: list[dict], table: common.Table, with_model
     agree = max_rel = 0.0
     for q in queries[:200]:
         ours = kn.search_bm25(index, q, 10)
-        docs, scores = retriever.retrieve([q.lower().split()], k=10, show_progress=False)
+        # bm25s counts a repeated query word once per repeat; we count it once.
+        terms = list(dict.fromkeys(q.lower().split()))
+        docs, scores = retriever.retrieve([terms], k=10, show_progress=False)
         theirs = {int(d): float(s) for d, s in zip(docs[0], scores[0]) if s > 0}
         ours_ids = {d for d, _ in ours}
         agree += len(ours_ids & set(theirs)) / max(len(ours_ids), 1)
