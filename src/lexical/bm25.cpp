@@ -13,11 +13,23 @@ void Bm25Builder::add_document(std::string_view text) {
     if (d >= UINT32_MAX) throw std::length_error("too many documents for one index");
     const uint32_t mark = static_cast<uint32_t>(d) + 1;
     const std::size_t first = entries_.size();
-    uint64_t length = 0;
-    for_each_token(text, scratch_, [&](std::string_view token) {
-        ++length;
-        uint32_t id = index_.terms_.intern(token);
-        if (id >= term_state_.size()) term_state_.emplace_back();
+    // Hash every token first, then intern them with the table slots of the
+    // tokens a little ahead already requested from memory: a vocabulary
+    // larger than the cache makes most lookups of rare words cache misses.
+    tokens_.clear();
+    for_each_token(text, scratch_,
+                   [&](std::string_view token) { tokens_.push_back(TermTable::hashed(token)); });
+    const uint64_t length = tokens_.size();
+    constexpr std::size_t kAhead = 8;
+    ids_.resize(tokens_.size());
+    for (std::size_t i = 0; i < tokens_.size(); ++i) {
+        if (i + kAhead < tokens_.size()) index_.terms_.prefetch(tokens_[i + kAhead].hash);
+        ids_[i] = index_.terms_.intern(tokens_[i]);
+    }
+    if (index_.terms_.size() > term_state_.size()) term_state_.resize(index_.terms_.size());
+    for (std::size_t i = 0; i < ids_.size(); ++i) {
+        if (i + kAhead < ids_.size()) __builtin_prefetch(&term_state_[ids_[i + kAhead]]);
+        const uint32_t id = ids_[i];
         TermState& st = term_state_[id];
         if (st.last_doc == mark) {
             ++entries_[first + st.slot_in_doc].tf;
@@ -27,7 +39,7 @@ void Bm25Builder::add_document(std::string_view text) {
             ++st.df;
             entries_.push_back({id, static_cast<uint32_t>(d), 1});
         }
-    });
+    }
     doc_len_.push_back(length);
 }
 

@@ -80,6 +80,8 @@ class Bm25Builder {
     std::vector<uint64_t> doc_len_;
     std::vector<Entry> entries_;  // (term, doc, tf) in document order
     std::vector<TermState> term_state_;
+    std::vector<TermTable::Hashed> tokens_;  // the current document's tokens
+    std::vector<uint32_t> ids_;              // and their term ids
     std::string scratch_;
 };
 

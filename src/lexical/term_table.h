@@ -32,10 +32,27 @@ class TermTable {
         }
     }
 
-    // Returns the id of key, adding it if absent.
-    uint32_t intern(std::string_view key) {
+    // A key with its prefix word and hash computed once (see hashed()).
+    struct Hashed {
+        std::string_view key;
+        uint64_t prefix;
+        uint64_t hash;
+    };
+    static Hashed hashed(std::string_view key) {
         const uint64_t pre = text::load_prefix(key.data(), key.size());
-        const uint64_t h = text::hash_bytes(key, pre);
+        return {key, pre, text::hash_bytes(key, pre)};
+    }
+
+    // Hints the cache line where a key with this hash starts probing.
+    void prefetch(uint64_t h) const { __builtin_prefetch(slots_.data() + (h & mask_)); }
+
+    // Returns the id of key, adding it if absent.
+    uint32_t intern(std::string_view key) { return intern(hashed(key)); }
+
+    uint32_t intern(const Hashed& k) {
+        const std::string_view key = k.key;
+        const uint64_t pre = k.prefix;
+        const uint64_t h = k.hash;
         Slot* slots = slots_.data();
         std::size_t i = h & mask_;
         for (;; i = (i + 1) & mask_) {
