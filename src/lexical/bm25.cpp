@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 namespace kv::lexical {
@@ -129,6 +130,10 @@ class TopK {
             std::push_heap(heap_.begin(), heap_.end(), better);
         }
     }
+    // The score a hit must reach to be worth offering (-inf until k are kept).
+    double bar() const {
+        return heap_.size() < k_ ? -std::numeric_limits<double>::infinity() : heap_.front().second;
+    }
     std::vector<Hit> sorted() && {
         std::sort_heap(heap_.begin(), heap_.end(), better);
         return std::move(heap_);
@@ -199,15 +204,27 @@ std::vector<Hit> Bm25Index::search(std::string_view query, uint64_t top_k) const
         }
     }
 
+    // Only hits that reach the current bar can enter the top k. The dense
+    // scan runs in ascending position, so a later hit with the bar's exact
+    // score loses its tie and can be passed over.
+    double bar = best.bar();
     if (dense) {
         for (std::size_t d = 0; d < n_docs; ++d) {
-            if (scores[d] > 0.0) best.offer(d, scores[d]);
+            const double s = scores[d];
             scores[d] = 0.0;
+            if (s > 0.0 && s > bar) {
+                best.offer(d, s);
+                bar = best.bar();
+            }
         }
     } else {
         for (uint32_t d : touched) {
-            if (scores[d] > 0.0) best.offer(d, scores[d]);
+            const double s = scores[d];
             scores[d] = 0.0;
+            if (s > 0.0 && s >= bar) {
+                best.offer(d, s);
+                bar = best.bar();
+            }
         }
     }
     return std::move(best).sorted();
