@@ -1,13 +1,15 @@
 // Short lowercased names held in a padded buffer, and a substring test over
 // such a buffer that checks sixteen start positions at a time.
 //
-// The scans read up to 15 bytes past a name's end; the buffer keeps that
-// room (its bytes there are stale but initialised, and never decide a match).
+// The 16 bytes after a held name are 0xFF, a byte that UTF-8 text never
+// holds: a block compare that reaches past the name's end fails there by
+// itself, so the scan needs no bounds mask.
 #pragma once
 
 #include "code/names.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -18,9 +20,28 @@
 
 namespace kv::code {
 
+// The set of byte values of a text, folded to 64 bits: a text whose set
+// lacks one of a needle's values cannot contain the needle. 0xFF, which UTF-8
+// never holds, adds nothing, so the padding after a held name can be read
+// with it.
+struct ByteSetTable {
+    uint64_t bit[256];
+    constexpr ByteSetTable() : bit() {
+        for (int c = 0; c < 255; ++c) bit[c] = uint64_t{1} << (c & 63);
+        bit[255] = 0;
+    }
+};
+inline constexpr ByteSetTable kByteSet{};
+
+inline uint64_t byte_set(std::string_view s) {
+    uint64_t m = 0;
+    for (unsigned char c : s) m |= kByteSet.bit[c];
+    return m;
+}
+
 // A needle prepared once per call for PaddedName::contains.
 struct PaddedNeedle {
-    explicit PaddedNeedle(std::string_view s) : text(s) {
+    explicit PaddedNeedle(std::string_view s) : text(s), bytes(byte_set(s)) {
 #if defined(__SSE2__)
         if (!s.empty()) {
             first = _mm_set1_epi8(static_cast<char>(s.front()));
@@ -29,6 +50,7 @@ struct PaddedNeedle {
 #endif
     }
     std::string_view text;
+    uint64_t bytes;
 #if defined(__SSE2__)
     __m128i first{}, last{};
 #endif
@@ -39,7 +61,7 @@ class PaddedName {
     // Names up to this many bytes live in the padded buffer.
     static constexpr std::size_t kMax = 64;
 
-    PaddedName() { std::memset(buf_, 0, sizeof buf_); }
+    PaddedName() { std::memset(buf_, 0xFF, sizeof buf_); }
     PaddedName(const PaddedName&) = delete;
     PaddedName& operator=(const PaddedName&) = delete;
 
@@ -48,10 +70,12 @@ class PaddedName {
         const std::size_t n = s.size();
         if (n == 0 || n > kMax) return set_long(lowered(s, scratch_));
         std::memcpy(buf_, s.data(), n);
+        pad(n);
         if (!lower_ascii_in_place(n)) {
             text::to_lower(s, scratch_);
             if (scratch_.size() > kMax) return set_long(scratch_);
             std::memcpy(buf_, scratch_.data(), scratch_.size());
+            pad(scratch_.size());
             return set_padded(scratch_.size());
         }
         return set_padded(n);
@@ -62,40 +86,56 @@ class PaddedName {
 
     // Whether the held name contains the needle.
     bool contains(const PaddedNeedle& needle) const {
-        const std::string_view t = needle.text;
-        const std::size_t k = t.size(), n = view_.size();
-        if (k > n) return false;
-        if (k == 0) return true;
+        const std::size_t k = needle.text.size(), n = view_.size();
+        if (k > n || (needle.bytes & ~bytes_)) return false;
 #if defined(__SSE2__)
-        if (padded_) {
-            const std::size_t last_start = n - k;
-            for (std::size_t b = 0; b <= last_start; b += 16) {
-                const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + b));
-                const __m128i tail =
-                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + b + k - 1));
+        if (padded_ && k != 0) {
+            const char* const t = needle.text.data();
+            const char* const end = buf_ + (n - k) + 1;  // starts lie before end
+            for (const char* p = buf_; p < end; p += 16) {
+                const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k - 1));
+                // A start at or past end puts the tail compare on the padding.
                 unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
                     _mm_cmpeq_epi8(head, needle.first), _mm_cmpeq_epi8(tail, needle.last))));
-                if (last_start - b < 15) m &= (2u << (last_start - b)) - 1;
                 while (m) {
-                    const std::size_t at = b + static_cast<std::size_t>(__builtin_ctz(m));
-                    if (std::memcmp(buf_ + at, t.data(), k) == 0) return true;
+                    if (std::memcmp(p + __builtin_ctz(m), t, k) == 0) return true;
                     m &= m - 1;
                 }
             }
             return false;
         }
 #endif
-        return view_.find(t) != std::string_view::npos;
+        return contains_slow(needle.text);
     }
 
   private:
+    [[gnu::noinline]] bool contains_slow(std::string_view t) const {
+        return view_.find(t) != std::string_view::npos;
+    }
+    void pad(std::size_t n) {
+        std::memset(buf_ + n, 0xFF, 16);
+    }
     std::string_view set_padded(std::size_t n) {
         padded_ = true;
-        return view_ = std::string_view(buf_, n);
+        view_ = std::string_view(buf_, n);
+        // Whole groups of eight bytes: the padding after the name adds nothing.
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(buf_);
+        uint64_t a = 0, b = 0;
+        for (std::size_t i = 0; i < n; i += 8) {
+            a |= kByteSet.bit[p[i]] | kByteSet.bit[p[i + 1]] | kByteSet.bit[p[i + 2]] |
+                 kByteSet.bit[p[i + 3]];
+            b |= kByteSet.bit[p[i + 4]] | kByteSet.bit[p[i + 5]] | kByteSet.bit[p[i + 6]] |
+                 kByteSet.bit[p[i + 7]];
+        }
+        bytes_ = a | b;
+        return view_;
     }
     std::string_view set_long(std::string_view v) {
         padded_ = false;
-        return view_ = v;
+        view_ = v;
+        bytes_ = byte_set(view_);
+        return view_;
     }
 
     // Lower-cases the n ASCII bytes at the start of the buffer; false (the
@@ -126,9 +166,10 @@ class PaddedName {
 #endif
     }
 
-    // kMax bytes of name, 15 of scan overrun, rounded up to whole blocks.
+    // kMax bytes of name and 16 of padding, rounded up to whole blocks.
     alignas(16) char buf_[kMax + 32];
     std::string_view view_;
+    uint64_t bytes_ = 0;  // byte_set(view_)
     bool padded_ = false;
     std::string scratch_;
 };

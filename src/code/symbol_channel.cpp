@@ -11,30 +11,33 @@ ChannelTokens::ChannelTokens(std::vector<std::string> tokens) : tokens_(std::mov
 
 ChannelCandidate ChannelTokens::score(uint64_t position, const PaddedName& symbol_name,
                                       const PaddedName& qualified_name) const {
-    double score = 0.0;
+    // 0: no match, 1: contained (0.6), 2: whole name (1.0).
+    int level = 0;
     NameField field = NameField::Symbol;
     const std::string_view sym = symbol_name.view();
     const std::string_view qual = qualified_name.view();
-    const bool has_sym = !sym.empty();
-    const bool has_qual = !qual.empty();
     for (const PaddedNeedle& needle : needles_) {
         const std::string_view token = needle.text;
-        if (has_sym && sym == token) {
-            score = 1.0;
-            field = NameField::Symbol;
-        } else if (has_sym && score < 1.0 && symbol_name.contains(needle)) {
-            score = 0.6;
-            field = NameField::Symbol;
+        if (!sym.empty()) {
+            if (sym.size() == token.size() && sym == token) {
+                level = 2;
+                field = NameField::Symbol;
+            } else if (level < 2 && symbol_name.contains(needle)) {
+                level = 1;
+                field = NameField::Symbol;
+            }
         }
-        if (has_qual && qual == token) {
-            score = 1.0;
-            field = NameField::Qualified;
-        } else if (has_qual && score < 1.0 && qualified_name.contains(needle)) {
-            score = 0.6;
-            field = NameField::Qualified;
+        if (!qual.empty()) {
+            if (qual.size() == token.size() && qual == token) {
+                level = 2;
+                field = NameField::Qualified;
+            } else if (level < 2 && qualified_name.contains(needle)) {
+                level = 1;
+                field = NameField::Qualified;
+            }
         }
     }
-    return {position, score, field};
+    return {position, level == 2 ? 1.0 : level == 1 ? 0.6 : 0.0, field};
 }
 
 void rank_channel_candidates(std::vector<ChannelCandidate>& candidates, uint64_t top_k) {
