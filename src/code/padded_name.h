@@ -69,13 +69,11 @@ class PaddedName {
     std::string_view load(std::string_view s) {
         const std::size_t n = s.size();
         if (n == 0 || n > kMax) return set_long(lowered(s, scratch_));
-        std::memcpy(buf_, s.data(), n);
-        pad(n);
-        if (!lower_ascii_in_place(n)) {
+        if (!load_ascii_lowered(s.data(), n)) {
             text::to_lower(s, scratch_);
             if (scratch_.size() > kMax) return set_long(scratch_);
             std::memcpy(buf_, scratch_.data(), scratch_.size());
-            pad(scratch_.size());
+            std::memset(buf_ + scratch_.size(), 0xFF, 16);
             return set_padded(scratch_.size());
         }
         return set_padded(n);
@@ -113,22 +111,15 @@ class PaddedName {
     [[gnu::noinline]] bool contains_slow(std::string_view t) const {
         return view_.find(t) != std::string_view::npos;
     }
-    void pad(std::size_t n) {
-        std::memset(buf_ + n, 0xFF, 16);
-    }
     std::string_view set_padded(std::size_t n) {
         padded_ = true;
         view_ = std::string_view(buf_, n);
         // Whole groups of eight bytes: the padding after the name adds nothing.
         const unsigned char* p = reinterpret_cast<const unsigned char*>(buf_);
-        uint64_t a = 0, b = 0;
-        for (std::size_t i = 0; i < n; i += 8) {
-            a |= kByteSet.bit[p[i]] | kByteSet.bit[p[i + 1]] | kByteSet.bit[p[i + 2]] |
-                 kByteSet.bit[p[i + 3]];
-            b |= kByteSet.bit[p[i + 4]] | kByteSet.bit[p[i + 5]] | kByteSet.bit[p[i + 6]] |
-                 kByteSet.bit[p[i + 7]];
-        }
-        bytes_ = a | b;
+        const std::size_t end = (n + 7) & ~std::size_t{7};
+        uint64_t m = 0;
+        for (std::size_t i = 0; i < end; ++i) m |= kByteSet.bit[p[i]];
+        bytes_ = m;
         return view_;
     }
     std::string_view set_long(std::string_view v) {
@@ -138,30 +129,68 @@ class PaddedName {
         return view_;
     }
 
-    // Lower-cases the n ASCII bytes at the start of the buffer; false (the
-    // buffer then unspecified) when one of them is not ASCII.
-    bool lower_ascii_in_place(std::size_t n) {
+#if defined(__SSE2__)
+    static uint64_t load64(const char* p) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    }
+    static uint64_t load32(const char* p) {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+    // The r (1 to 15) bytes at p in the low lanes, 0xFF in the others; reads
+    // no byte outside p[0, r).
+    static __m128i load_partial(const char* p, std::size_t r) {
+        uint64_t lo, hi = 0;
+        const auto byte = [p](std::size_t i) { return uint64_t{static_cast<unsigned char>(p[i])}; };
+        if (r >= 8) {
+            lo = load64(p);
+            if (r > 8) hi = load64(p + r - 8) >> (8 * (16 - r));
+        } else if (r >= 4) {
+            lo = load32(p) | load32(p + r - 4) << (8 * (r - 4));
+        } else {
+            lo = byte(0) | byte(r / 2) << (8 * (r / 2)) | byte(r - 1) << (8 * (r - 1));
+        }
+        const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m128i pad = _mm_cmpgt_epi8(lanes, _mm_set1_epi8(static_cast<char>(r - 1)));
+        return _mm_or_si128(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)),
+                            pad);
+    }
+#endif
+
+    // Copies the n (1 to kMax) bytes at src into the buffer lower-cased and
+    // pads them; false (the buffer then unspecified) when one is not ASCII.
+    // The blocks are built in registers and stored whole, never read back
+    // from narrower stores.
+    bool load_ascii_lowered(const char* src, std::size_t n) {
 #if defined(__SSE2__)
         unsigned high = 0;
-        for (std::size_t b = 0; b < n; b += 16) {
-            __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf_ + b));
+        std::size_t b = 0;
+        for (; b < n; b += 16) {
+            const std::size_t r = n - b;
+            __m128i x = r >= 16 ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + b))
+                                : load_partial(src + b, r);
             unsigned m = static_cast<unsigned>(_mm_movemask_epi8(x));
-            if (n - b < 16) m &= (1u << (n - b)) - 1;
+            if (r < 16) m &= (1u << r) - 1;
             high |= m;
             // 'A'..'Z' shifted to the bottom of the signed byte range.
             const __m128i shifted = _mm_add_epi8(x, _mm_set1_epi8(static_cast<char>(128 - 'A')));
             const __m128i upper = _mm_cmplt_epi8(shifted, _mm_set1_epi8(-128 + 26));
             x = _mm_add_epi8(x, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(buf_ + b), x);
+            _mm_store_si128(reinterpret_cast<__m128i*>(buf_ + b), x);
         }
+        _mm_store_si128(reinterpret_cast<__m128i*>(buf_ + b), _mm_set1_epi8(-1));
         return high == 0;
 #else
         unsigned char high = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char c = static_cast<unsigned char>(buf_[i]);
+            const unsigned char c = static_cast<unsigned char>(src[i]);
             high |= c;
             buf_[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
         }
+        std::memset(buf_ + n, 0xFF, 16);
         return (high & 0x80) == 0;
 #endif
     }
