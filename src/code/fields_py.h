@@ -159,17 +159,21 @@ class ChunkPrefetcher {
 
 // Calls f(position, chunk) for every chunk of every corpus, in order; corpora
 // must be lists and chunks dicts. Sizes are re-read at every step because a
-// callback into Python may change the lists. With a prefetcher, its hints
-// replace the generic ones.
+// callback into Python may change the lists. A prefetcher's hints replace the
+// generic ones in corpora too large to stay in cache; in smaller ones they
+// would only cost their own work.
 template <class F>
 void for_each_chunk(PyObject* corpora, F&& f, ChunkPrefetcher* prefetcher = nullptr) {
+    constexpr Py_ssize_t kColdCorpus = 16384;  // chunks
     uint64_t position = 0;
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(corpora); ++i) {
         Ref corpus = typed_item(
             corpora, i, [](PyObject* o) { return PyList_Check(o) != 0; }, "PyList");
+        ChunkPrefetcher* hints =
+            PyList_GET_SIZE(corpus.get()) >= kColdCorpus ? prefetcher : nullptr;
         for (Py_ssize_t j = 0; j < PyList_GET_SIZE(corpus.get()); ++j) {
-            if (prefetcher)
-                prefetcher->ahead(corpus.get(), j);
+            if (hints)
+                hints->ahead(corpus.get(), j);
             else
                 prefetch_ahead(corpus.get(), j);
             Ref chunk = typed_item(

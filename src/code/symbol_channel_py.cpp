@@ -63,18 +63,22 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
     Ref qualified_key = code::key_object("qualified_name");
     std::vector<code::ChannelCandidate> candidates;
     code::PaddedName sym, qual;
-    code::for_each_chunk(corpora.obj, [&](uint64_t position, PyObject* chunk) {
-        Ref meta = code::chunk_metadata(chunk, metadata_key.get());
-        if (!meta) return;
-        if (filter_dict && !passes_filters(filter_dict, meta.get())) return;
-        Ref sym_value = code::lookup(meta.get(), symbol_key.get());
-        Ref qual_value = code::lookup(meta.get(), qualified_key.get());
-        sym.load(code::str_value(sym_value));
-        qual.load(code::str_value(qual_value));
-        if (sym.empty() && qual.empty()) return;
-        code::ChannelCandidate c = tokens.score(position, sym, qual);
-        if (c.score > 0.0) candidates.push_back(c);
-    });
+    code::ChunkPrefetcher prefetcher(metadata_key.get(), symbol_key.get(), qualified_key.get());
+    code::for_each_chunk(
+        corpora.obj,
+        [&](uint64_t position, PyObject* chunk) {
+            Ref meta = code::chunk_metadata(chunk, metadata_key.get());
+            if (!meta) return;
+            if (filter_dict && !passes_filters(filter_dict, meta.get())) return;
+            Ref sym_value = code::lookup(meta.get(), symbol_key.get());
+            Ref qual_value = code::lookup(meta.get(), qualified_key.get());
+            sym.load(code::str_value(sym_value));
+            qual.load(code::str_value(qual_value));
+            if (sym.empty() && qual.empty()) return;
+            code::ChannelCandidate c = tokens.score(position, sym, qual);
+            if (c.score > 0.0) candidates.push_back(c);
+        },
+        &prefetcher);
     code::rank_channel_candidates(candidates, top_k.value);
 
     Ref index_key = code::key_object("index");
