@@ -1,8 +1,8 @@
-// Short lowercased names held in a padded buffer, and a substring test over
-// such a buffer that checks sixteen start positions at a time.
+// Lowercased names and texts held in a padded buffer, and a substring test
+// over such a buffer that checks sixteen start positions at a time.
 //
-// The 16 bytes after a held name are 0xFF, a byte that UTF-8 text never
-// holds: a block compare that reaches past the name's end fails there by
+// The 16 bytes after a held text are 0xFF, a byte that UTF-8 text never
+// holds: a block compare that reaches past the text's end fails there by
 // itself, so the scan needs no bounds mask.
 #pragma once
 
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -56,76 +57,80 @@ struct PaddedNeedle {
 #endif
 };
 
+// A text held lower-cased in a reused buffer, followed by its padding.
 class PaddedName {
   public:
-    // Names up to this many bytes live in the padded buffer.
-    static constexpr std::size_t kMax = 64;
-
-    PaddedName() { std::memset(buf_, 0xFF, sizeof buf_); }
+    // with_byte_set: also record the byte set, which rejects most needles
+    // of a short name at once; for long texts it would cost more than the
+    // scans it spares.
+    explicit PaddedName(bool with_byte_set = true) : with_byte_set_(with_byte_set) {}
     PaddedName(const PaddedName&) = delete;
     PaddedName& operator=(const PaddedName&) = delete;
 
-    // Holds `s` lower-cased (as `lowered` gives it); returns the view.
+    // Holds `s` (UTF-8) lower-cased (full Unicode mapping); returns the view.
     std::string_view load(std::string_view s) {
         const std::size_t n = s.size();
-        if (n == 0 || n > kMax) return set_long(lowered(s, scratch_));
+        reserve(n);
         if (!load_ascii_lowered(s.data(), n)) {
             text::to_lower(s, scratch_);
-            if (scratch_.size() > kMax) return set_long(scratch_);
+            reserve(scratch_.size());
             std::memcpy(buf_, scratch_.data(), scratch_.size());
             std::memset(buf_ + scratch_.size(), 0xFF, 16);
-            return set_padded(scratch_.size());
+            return set_view(scratch_.size());
         }
-        return set_padded(n);
+        return set_view(n);
     }
 
     std::string_view view() const { return view_; }
     bool empty() const { return view_.empty(); }
 
-    // Whether the held name contains the needle.
+    // Whether the held text contains the needle.
     bool contains(const PaddedNeedle& needle) const {
         const std::size_t k = needle.text.size(), n = view_.size();
         if (k > n || (needle.bytes & ~bytes_)) return false;
+        if (k == 0) return true;
 #if defined(__SSE2__)
-        if (padded_ && k != 0) {
-            const char* const t = needle.text.data();
-            const char* const end = buf_ + (n - k) + 1;  // starts lie before end
-            for (const char* p = buf_; p < end; p += 16) {
-                const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-                const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k - 1));
-                // A start at or past end puts the tail compare on the padding.
-                unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
-                    _mm_cmpeq_epi8(head, needle.first), _mm_cmpeq_epi8(tail, needle.last))));
-                while (m) {
-                    if (std::memcmp(p + __builtin_ctz(m), t, k) == 0) return true;
-                    m &= m - 1;
-                }
+        const char* const t = needle.text.data();
+        const char* const end = buf_ + (n - k) + 1;  // starts lie before end
+        for (const char* p = buf_; p < end; p += 16) {
+            const __m128i head = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const __m128i tail = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k - 1));
+            // A start at or past end puts the tail compare on the padding.
+            unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+                _mm_cmpeq_epi8(head, needle.first), _mm_cmpeq_epi8(tail, needle.last))));
+            while (m) {
+                if (std::memcmp(p + __builtin_ctz(m), t, k) == 0) return true;
+                m &= m - 1;
             }
-            return false;
         }
+        return false;
+#else
+        return view_.find(needle.text) != std::string_view::npos;
 #endif
-        return contains_slow(needle.text);
     }
 
   private:
-    [[gnu::noinline]] bool contains_slow(std::string_view t) const {
-        return view_.find(t) != std::string_view::npos;
+    // Room for n bytes, whole blocks of them, and a block of padding.
+    void reserve(std::size_t n) {
+        const std::size_t need = (n | 15) + 1 + 16;
+        if (storage_.size() < need) {
+            storage_.assign(need, static_cast<char>(0xFF));
+            buf_ = storage_.data();
+        }
     }
-    std::string_view set_padded(std::size_t n) {
-        padded_ = true;
+
+    std::string_view set_view(std::size_t n) {
         view_ = std::string_view(buf_, n);
-        // Whole groups of eight bytes: the padding after the name adds nothing.
+        if (!with_byte_set_) {
+            bytes_ = ~uint64_t{0};
+            return view_;
+        }
+        // Whole groups of eight bytes: the padding after the text adds nothing.
         const unsigned char* p = reinterpret_cast<const unsigned char*>(buf_);
         const std::size_t end = (n + 7) & ~std::size_t{7};
         uint64_t m = 0;
         for (std::size_t i = 0; i < end; ++i) m |= kByteSet.bit[p[i]];
         bytes_ = m;
-        return view_;
-    }
-    std::string_view set_long(std::string_view v) {
-        padded_ = false;
-        view_ = v;
-        bytes_ = byte_set(view_);
         return view_;
     }
 
@@ -160,7 +165,7 @@ class PaddedName {
     }
 #endif
 
-    // Copies the n (1 to kMax) bytes at src into the buffer lower-cased and
+    // Copies the n bytes at src into the buffer lower-cased and
     // pads them; false (the buffer then unspecified) when one is not ASCII.
     // The blocks are built in registers and stored whole, never read back
     // from narrower stores.
@@ -179,9 +184,9 @@ class PaddedName {
             const __m128i shifted = _mm_add_epi8(x, _mm_set1_epi8(static_cast<char>(128 - 'A')));
             const __m128i upper = _mm_cmplt_epi8(shifted, _mm_set1_epi8(-128 + 26));
             x = _mm_add_epi8(x, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
-            _mm_store_si128(reinterpret_cast<__m128i*>(buf_ + b), x);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(buf_ + b), x);
         }
-        _mm_store_si128(reinterpret_cast<__m128i*>(buf_ + b), _mm_set1_epi8(-1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(buf_ + b), _mm_set1_epi8(-1));
         return high == 0;
 #else
         unsigned char high = 0;
@@ -195,11 +200,11 @@ class PaddedName {
 #endif
     }
 
-    // kMax bytes of name and 16 of padding, rounded up to whole blocks.
-    alignas(16) char buf_[kMax + 32];
+    std::vector<char> storage_;
+    char* buf_ = nullptr;  // storage_.data()
     std::string_view view_;
-    uint64_t bytes_ = 0;  // byte_set(view_)
-    bool padded_ = false;
+    uint64_t bytes_ = 0;  // the byte set of view_, or all bits
+    bool with_byte_set_;
     std::string scratch_;
 };
 
