@@ -21,24 +21,29 @@
 
 namespace kv::code {
 
-// The set of byte values of a text, folded to 64 bits: a text whose set
-// lacks one of a needle's values cannot contain the needle. 0xFF, which UTF-8
-// never holds, adds nothing, so the padding after a held name can be read
-// with it.
-struct ByteSetTable {
-    uint64_t bit[256];
-    constexpr ByteSetTable() : bit() {
-        for (int c = 0; c < 255; ++c) bit[c] = uint64_t{1} << (c & 63);
-        bit[255] = 0;
-    }
-};
-inline constexpr ByteSetTable kByteSet{};
-
-inline uint64_t byte_set(std::string_view s) {
-    uint64_t m = 0;
-    for (unsigned char c : s) m |= kByteSet.bit[c];
+// The byte classes of a text: bit (c & 31) for every byte c, class 0 left
+// out. A text whose set lacks one of a needle's classes cannot contain the
+// needle. Zero bytes (the cleared padding lanes below) add nothing.
+inline uint32_t byte_class(unsigned char c) {
+    return (c & 31) ? uint32_t{1} << (c & 31) : 0;
+}
+inline uint32_t byte_set(std::string_view s) {
+    uint32_t m = 0;
+    for (unsigned char c : s) m |= byte_class(c);
     return m;
 }
+
+// The classes of two bytes at once, indexed by (c0 & 31) | (c1 & 31) << 5.
+struct PairClassTable {
+    uint32_t bits[1024];
+    constexpr PairClassTable() : bits() {
+        for (unsigned i = 0; i < 1024; ++i) {
+            const unsigned lo = i & 31, hi = i >> 5;
+            bits[i] = (lo ? uint32_t{1} << lo : 0) | (hi ? uint32_t{1} << hi : 0);
+        }
+    }
+};
+inline constexpr PairClassTable kPairClasses{};
 
 // A needle prepared once per call for PaddedName::contains.
 struct PaddedNeedle {
@@ -51,7 +56,7 @@ struct PaddedNeedle {
 #endif
     }
     std::string_view text;
-    uint64_t bytes;
+    uint32_t bytes;
 #if defined(__SSE2__)
     __m128i first{}, last{};
 #endif
@@ -71,14 +76,15 @@ class PaddedName {
     std::string_view load(std::string_view s) {
         const std::size_t n = s.size();
         reserve(n);
-        if (!load_ascii_lowered(s.data(), n)) {
+        uint32_t bytes = 0;
+        if (!load_ascii_lowered(s.data(), n, bytes)) {
             text::to_lower(s, scratch_);
             reserve(scratch_.size());
             std::memcpy(buf_, scratch_.data(), scratch_.size());
             std::memset(buf_ + scratch_.size(), 0xFF, 16);
-            return set_view(scratch_.size());
+            return set_view(scratch_.size(), byte_set(scratch_));
         }
-        return set_view(n);
+        return set_view(n, bytes);
     }
 
     std::string_view view() const { return view_; }
@@ -119,18 +125,9 @@ class PaddedName {
         }
     }
 
-    std::string_view set_view(std::size_t n) {
+    std::string_view set_view(std::size_t n, uint32_t bytes) {
         view_ = std::string_view(buf_, n);
-        if (!with_byte_set_) {
-            bytes_ = ~uint64_t{0};
-            return view_;
-        }
-        // Whole groups of eight bytes: the padding after the text adds nothing.
-        const unsigned char* p = reinterpret_cast<const unsigned char*>(buf_);
-        const std::size_t end = (n + 7) & ~std::size_t{7};
-        uint64_t m = 0;
-        for (std::size_t i = 0; i < end; ++i) m |= kByteSet.bit[p[i]];
-        bytes_ = m;
+        bytes_ = with_byte_set_ ? bytes : ~uint32_t{0};
         return view_;
     }
 
@@ -158,18 +155,39 @@ class PaddedName {
         } else {
             lo = byte(0) | byte(r / 2) << (8 * (r / 2)) | byte(r - 1) << (8 * (r - 1));
         }
-        const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-        const __m128i pad = _mm_cmpgt_epi8(lanes, _mm_set1_epi8(static_cast<char>(r - 1)));
         return _mm_or_si128(_mm_set_epi64x(static_cast<long long>(hi), static_cast<long long>(lo)),
-                            pad);
+                            pad_lanes(r));
+    }
+    // All ones in the lanes from r (1 to 15) on.
+    static __m128i pad_lanes(std::size_t r) {
+        const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        return _mm_cmpgt_epi8(lanes, _mm_set1_epi8(static_cast<char>(r - 1)));
     }
 #endif
 
-    // Copies the n bytes at src into the buffer lower-cased and
-    // pads them; false (the buffer then unspecified) when one is not ASCII.
-    // The blocks are built in registers and stored whole, never read back
-    // from narrower stores.
-    bool load_ascii_lowered(const char* src, std::size_t n) {
+#if defined(__SSE2__)
+    // Adds the byte classes of the 16 bytes in x to *set.
+    static void add_classes(__m128i x, uint32_t& set) {
+        const __m128i t = _mm_and_si128(x, _mm_set1_epi8(31));
+        const __m128i pairs =
+            _mm_or_si128(_mm_and_si128(t, _mm_set1_epi16(0x001F)),
+                         _mm_and_si128(_mm_srli_epi16(t, 3), _mm_set1_epi16(0x03E0)));
+        set |= kPairClasses.bits[_mm_extract_epi16(pairs, 0)] |
+               kPairClasses.bits[_mm_extract_epi16(pairs, 1)] |
+               kPairClasses.bits[_mm_extract_epi16(pairs, 2)] |
+               kPairClasses.bits[_mm_extract_epi16(pairs, 3)];
+        set |= kPairClasses.bits[_mm_extract_epi16(pairs, 4)] |
+               kPairClasses.bits[_mm_extract_epi16(pairs, 5)] |
+               kPairClasses.bits[_mm_extract_epi16(pairs, 6)] |
+               kPairClasses.bits[_mm_extract_epi16(pairs, 7)];
+    }
+#endif
+
+    // Copies the n bytes at src into the buffer lower-cased and pads them,
+    // and adds their byte classes to *bytes (when kept); false (the buffer
+    // then unspecified) when one is not ASCII. The blocks are built in
+    // registers and stored whole, never read back from narrower stores.
+    bool load_ascii_lowered(const char* src, std::size_t n, uint32_t& bytes) {
 #if defined(__SSE2__)
         unsigned high = 0;
         std::size_t b = 0;
@@ -185,6 +203,10 @@ class PaddedName {
             const __m128i upper = _mm_cmplt_epi8(shifted, _mm_set1_epi8(-128 + 26));
             x = _mm_add_epi8(x, _mm_and_si128(upper, _mm_set1_epi8(0x20)));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(buf_ + b), x);
+            if (with_byte_set_) {
+                // Padding lanes (0xFF) are cleared: class 0 adds nothing.
+                add_classes(r < 16 ? _mm_andnot_si128(pad_lanes(r), x) : x, bytes);
+            }
         }
         _mm_storeu_si128(reinterpret_cast<__m128i*>(buf_ + b), _mm_set1_epi8(-1));
         return high == 0;
@@ -196,6 +218,7 @@ class PaddedName {
             buf_[i] = static_cast<char>(c + (static_cast<unsigned char>(c - 'A') < 26 ? 32 : 0));
         }
         std::memset(buf_ + n, 0xFF, 16);
+        bytes = byte_set(std::string_view(buf_, n));
         return (high & 0x80) == 0;
 #endif
     }
@@ -203,7 +226,7 @@ class PaddedName {
     std::vector<char> storage_;
     char* buf_ = nullptr;  // storage_.data()
     std::string_view view_;
-    uint64_t bytes_ = 0;  // the byte set of view_, or all bits
+    uint32_t bytes_ = 0;  // the byte set of view_, or all bits
     bool with_byte_set_;
     std::string scratch_;
 };
