@@ -27,18 +27,32 @@ inline Ref lookup(PyObject* dict, PyObject* key) {
 
 // The UTF-8 text of a str value; empty for a missing value, a non-str, or a
 // str that has no UTF-8 form (the encoding error is discarded).
-inline std::string_view str_value(const Ref& v) {
-    if (!v || !PyUnicode_Check(v.get())) return {};
-    if (PyUnicode_IS_COMPACT_ASCII(v.get()))  // the usual name: its bytes are its UTF-8
-        return {static_cast<const char*>(PyUnicode_DATA(v.get())),
-                static_cast<std::size_t>(PyUnicode_GET_LENGTH(v.get()))};
+inline std::string_view str_value(PyObject* v) {
+    if (!v || !PyUnicode_Check(v)) return {};
+    if (PyUnicode_IS_COMPACT_ASCII(v))  // the usual name: its bytes are its UTF-8
+        return {static_cast<const char*>(PyUnicode_DATA(v)),
+                static_cast<std::size_t>(PyUnicode_GET_LENGTH(v))};
     Py_ssize_t n = 0;
-    const char* s = PyUnicode_AsUTF8AndSize(v.get(), &n);
+    const char* s = PyUnicode_AsUTF8AndSize(v, &n);
     if (!s) {
         PyErr_Clear();
         return {};
     }
     return {s, static_cast<std::size_t>(n)};
+}
+inline std::string_view str_value(const Ref& v) {
+    return str_value(v.get());
+}
+
+// Calls read(text) with the UTF-8 text of dict[key] (as str_value gives it)
+// straight after the lookup, before anything can run Python code, so the
+// value needs no reference of its own: a cold str is only read, never
+// written. A raising lookup propagates.
+template <class Read>
+void read_text(PyObject* dict, PyObject* key, Read&& read) {
+    PyObject* v = PyDict_GetItemWithError(dict, key);  // borrowed, used at once
+    if (!v && PyErr_Occurred()) throw PyErrorSet{};
+    read(str_value(v));
 }
 
 // list[i] as a strong reference that must be an instance of the kind tested

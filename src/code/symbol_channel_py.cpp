@@ -70,10 +70,9 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
             Ref meta = code::chunk_metadata(chunk, metadata_key.get());
             if (!meta) return;
             if (filter_dict && !passes_filters(filter_dict, meta.get())) return;
-            Ref sym_value = code::lookup(meta.get(), symbol_key.get());
-            Ref qual_value = code::lookup(meta.get(), qualified_key.get());
-            sym.load(code::str_value(sym_value));
-            qual.load(code::str_value(qual_value));
+            code::read_text(meta.get(), symbol_key.get(), [&](std::string_view s) { sym.load(s); });
+            code::read_text(meta.get(), qualified_key.get(),
+                            [&](std::string_view s) { qual.load(s); });
             if (sym.empty() && qual.empty()) return;
             code::ChannelCandidate c = tokens.score(position, sym, qual);
             if (c.score > 0.0) candidates.push_back(c);
