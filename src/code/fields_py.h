@@ -107,7 +107,7 @@ class ChunkPrefetcher {
     void ahead(PyObject* list, Py_ssize_t j) {
         const Py_ssize_t n = PyList_GET_SIZE(list);
         if (j + kChunk < n) __builtin_prefetch(PyList_GET_ITEM(list, j + kChunk));
-        if (j + kChunkKeys < n) prefetch_keys(PyList_GET_ITEM(list, j + kChunkKeys), 3);
+        if (j + kChunkKeys < n) prefetch_keys(PyList_GET_ITEM(list, j + kChunkKeys), 2);
         if (j + kMeta < n) {
             // Not read here (its type is not known yet): it is what comes in.
             if (PyObject* meta =
@@ -116,7 +116,7 @@ class ChunkPrefetcher {
         }
         if (j + kMetaKeys < n) {
             if (PyObject* meta = metadata_of(PyList_GET_ITEM(list, j + kMetaKeys)))
-                prefetch_keys(meta, 4);
+                prefetch_keys(meta, 3);
         }
         if (j + kNames < n) {
             if (PyObject* meta = metadata_of(PyList_GET_ITEM(list, j + kNames))) {
