@@ -6,7 +6,7 @@
 // itself, so the scan needs no bounds mask.
 #pragma once
 
-#include "code/names.h"
+#include "text/unicode.h"
 
 #include <cstddef>
 #include <cstdint>
