@@ -42,6 +42,20 @@ def median_cpu_time(fn, repeats: int = 5) -> float:
     return statistics.median(times)
 
 
+def paired_cpu_times(ours, peer, repeats: int = 5) -> tuple[float, float]:
+    """Median process CPU times of `ours` and `peer`, measured in alternation so
+    that both sides see the same load on the shared machine; a drift during
+    the run then moves both figures rather than the ratio."""
+    t_ours, t_peer = [], []
+    for _ in range(repeats):
+        for fn, times in ((ours, t_ours), (peer, t_peer)):
+            gc.collect()
+            t0 = time.process_time()
+            fn()
+            times.append(time.process_time() - t0)
+    return statistics.median(t_ours), statistics.median(t_peer)
+
+
 def ident(rnd: random.Random, style: str) -> str:
     parts = rnd.sample(WORDS, rnd.randint(1, 3))
     if style == "snake":
@@ -159,20 +173,20 @@ def main() -> None:
             for toks in channel_sets:
                 model.symbol_channel_search(corpora, toks, 10, filters)
 
+        t_ours, t_peer = paired_cpu_times(ours_channel, peer_channel)
         table.add(f"symbol_channel_search, {N_CHUNKS:,} chunks, {label} (per query)",
-                  median_cpu_time(ours_channel, repeats=3) / len(channel_sets),
-                  "Python scan", median_cpu_time(peer_channel, repeats=3) / len(channel_sets))
+                  t_ours / len(channel_sets), "Python scan", t_peer / len(channel_sets))
 
     # The same scan over a corpus small enough to stay in cache: the gap to
     # the rows above is the cost of fetching cold Python objects from memory,
     # which both sides pay alike.
     small = [chunks[:2_000]]
     toks = channel_sets[0]
+    t_ours, t_peer = paired_cpu_times(
+        lambda: [kn.symbol_channel_search(small, toks, 10) for _ in range(20)],
+        lambda: [model.symbol_channel_search(small, toks, 10) for _ in range(20)])
     table.add("symbol_channel_search, 2,000 chunks (cache-resident), no filter (per query)",
-              median_cpu_time(lambda: [kn.symbol_channel_search(small, toks, 10)
-                                       for _ in range(20)]) / 20, "Python scan",
-              median_cpu_time(lambda: [model.symbol_channel_search(small, toks, 10)
-                                       for _ in range(20)]) / 20)
+              t_ours / 20, "Python scan", t_peer / 20)
 
     results = chunks[:N_RESULTS]
     lex_sets = [sorted(model.extract_code_query_tokens_re(q)) for q in queries[:20]]
@@ -185,9 +199,9 @@ def main() -> None:
         for toks in lex_sets:
             model.code_lexical_scores(results, toks)
 
+    t_ours, t_peer = paired_cpu_times(ours_lex, peer_lex, repeats=7)
     table.add(f"code_lexical_scores, {N_RESULTS} results (per query)",
-              median_cpu_time(ours_lex) / len(lex_sets), "Python routine",
-              median_cpu_time(peer_lex) / len(lex_sets))
+              t_ours / len(lex_sets), "Python routine", t_peer / len(lex_sets))
     table.print()
 
 

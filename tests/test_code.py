@@ -596,3 +596,46 @@ def test_tokens_without_utf8_form_match_nothing():
         channel([5], [lone])
     assert lex([code_result("zz", start_line=1, end_line=2)], [lone]) == [0.05]
     assert lex([code_result("parse", start_line=1, end_line=2)], [lone, "parse"]) == [1.05]
+
+
+# Names of any length around the 16-byte blocks and the 64-byte short-name
+# buffer, ASCII or not (some lowercase to more bytes), with tokens cut from
+# them so that matches fall at every offset, the very end included.
+NAME_PIECES = st.sampled_from(["ab", "Ab", "ba", "B", "a", ".", "_", "é", "İ", "xyzw", "Q"])
+LONG_NAMES = st.lists(NAME_PIECES, max_size=45).map("".join)
+
+
+@st.composite
+def names_and_tokens(draw):
+    names = draw(st.lists(LONG_NAMES, min_size=1, max_size=8))
+
+    def cut(name):
+        i = draw(st.integers(0, len(name)))
+        j = draw(st.integers(i, len(name)))
+        piece = name[i:j]
+        return draw(st.sampled_from([piece, piece.lower(), piece.upper()]))
+
+    toks = draw(st.lists(st.one_of(LONG_NAMES, st.sampled_from(names).map(cut),
+                                   st.sampled_from(names)), max_size=6))
+    return names, toks
+
+
+@settings(max_examples=300, deadline=None)
+@given(names_and_tokens(), st.booleans())
+def test_channel_names_of_any_length_match_model(case, pair_up):
+    names, toks = case
+    if pair_up:
+        chunks = [chunk(a, b) for a, b in zip(names, names[1:] + names[:1])]
+    else:
+        chunks = [chunk(n) for n in names] + [chunk(None, n) for n in names]
+    corpora = [chunks]
+    assert channel(corpora, toks, 20) == model.symbol_channel_search(corpora, toks, 20)
+
+
+@settings(max_examples=300, deadline=None)
+@given(names_and_tokens())
+def test_lexical_names_and_texts_of_any_length_match_model(case):
+    names, toks = case
+    results = [code_result(n, text=t, symbol_type="Method", file_path=f"src/{p}.py")
+               for n, t, p in zip(names, names[1:] + names[:1], names[2:] + names[:2])]
+    assert kn.code_lexical_scores(results, toks) == model.code_lexical_scores(results, toks)

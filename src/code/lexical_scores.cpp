@@ -7,47 +7,12 @@
 
 namespace kv::code {
 
-namespace {
-uint64_t byte_mask(std::string_view s);
-}  // namespace
-
 void LexicalTokens::add(std::string_view token) {
     text::to_lower(token, scratch_);
     auto [it, fresh] = all_.insert(scratch_);
     if (!fresh) return;
     if (all_.size() <= kLinearLimit) list_.push_back(*it);
-    if (it->size() >= 4) {
-        long_.push_back(*it);
-        long_masks_.push_back(byte_mask(*it));
-        long_searchers_.emplace_back(*it);
-    }
-}
-
-namespace {
-
-// The set of byte values in s, folded to 64 bits: a text whose set lacks one
-// of a token's values cannot contain the token.
-uint64_t byte_mask(std::string_view s) {
-    uint64_t m = 0;
-    for (unsigned char c : s) m |= uint64_t{1} << (c & 63);
-    return m;
-}
-
-}  // namespace
-
-bool LexicalTokens::any_long_inside(std::string_view s) const {
-    const uint64_t mask = byte_mask(s);
-    for (std::size_t i = 0; i < long_.size(); ++i)
-        if (!(long_masks_[i] & ~mask) && long_searchers_[i].in(s)) return true;
-    return false;
-}
-
-std::size_t LexicalTokens::count_long_inside(std::string_view s) const {
-    const uint64_t mask = byte_mask(s);
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < long_.size(); ++i)
-        if (!(long_masks_[i] & ~mask) && long_searchers_[i].in(s)) ++n;
-    return n;
+    if (it->size() >= 4) long_.emplace_back(*it);
 }
 
 std::string_view file_stem(std::string_view path) {
@@ -72,25 +37,34 @@ std::string_view file_stem(std::string_view path) {
 }
 
 double LexicalScorer::score(const CodeResultFields& f) {
+    const std::string_view symbol_name = symbol_name_.load(f.symbol_name);
     std::string_view stem = lowered(file_stem(f.path), stem_);
     guessed_.clear();
-    if (!stem.empty() && !f.symbol_name.empty()) {
+    if (!stem.empty() && !symbol_name.empty()) {
         guessed_.append(stem).push_back('.');
-        guessed_.append(f.symbol_name);
+        guessed_.append(symbol_name);
     }
 
     double s = 0.0;
-    if (!f.symbol_name.empty()) {
-        if (tokens_.contains(f.symbol_name))
+    if (!symbol_name.empty()) {
+        if (tokens_.contains(symbol_name))
             s = 1.0;
-        else if (tokens_.any_long_inside(f.symbol_name))
+        else if (tokens_.any_long_inside(symbol_name_))
             s = 0.5;
     }
     if (!stem.empty() && tokens_.contains(stem)) s = s + 0.4;
     if (!guessed_.empty() && tokens_.contains(guessed_)) s = s + 1.0;
-    double n = static_cast<double>(tokens_.count_long_inside(f.text));
-    s = s + std::min(n * 0.08, 0.32);
-    if (s > 0.0 && (f.symbol_type == "method" || f.symbol_type == "function")) s = s * 1.1;
+    // Only long tokens are searched for in the text; without any, n is 0 and
+    // s stays as it is.
+    if (tokens_.has_long()) {
+        text_.load(f.text);
+        double n = static_cast<double>(tokens_.count_long_inside(text_));
+        s = s + std::min(n * 0.08, 0.32);
+    }
+    if (s > 0.0) {
+        const std::string_view type = lowered(f.symbol_type, symbol_type_);
+        if (type == "method" || type == "function") s = s * 1.1;
+    }
     if (f.start_line && f.end_line) {
         // The difference of two 64-bit values needs 65 bits.
         __int128 d = static_cast<__int128>(*f.end_line) - static_cast<__int128>(*f.start_line);

@@ -2,7 +2,8 @@
 // qualified name, text matches, symbol type and line span.
 #pragma once
 
-#include <algorithm>
+#include "code/padded_name.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -16,7 +17,7 @@ namespace kv::code {
 class LexicalTokens {
   public:
     LexicalTokens() = default;
-    LexicalTokens(const LexicalTokens&) = delete;  // searchers point into all_
+    LexicalTokens(const LexicalTokens&) = delete;  // needles point into all_
     LexicalTokens& operator=(const LexicalTokens&) = delete;
 
     // Adds one token (any text; lowercased here).
@@ -36,9 +37,17 @@ class LexicalTokens {
         return false;
     }
     // Whether some token of at least 4 bytes occurs inside s.
-    bool any_long_inside(std::string_view s) const;
+    bool any_long_inside(const PaddedName& s) const {
+        for (const PaddedNeedle& needle : long_)
+            if (s.contains(needle)) return true;
+        return false;
+    }
     // How many distinct tokens of at least 4 bytes occur inside s.
-    std::size_t count_long_inside(std::string_view s) const;
+    std::size_t count_long_inside(const PaddedName& s) const {
+        std::size_t n = 0;
+        for (const PaddedNeedle& needle : long_) n += s.contains(needle);
+        return n;
+    }
 
   private:
     struct Hash {
@@ -50,18 +59,9 @@ class LexicalTokens {
     static constexpr std::size_t kLinearLimit = 16;
     std::unordered_set<std::string, Hash, std::equal_to<>> all_;
     std::vector<std::string> list_;  // the members of all_, while few
-    std::vector<std::string> long_;  // distinct
-    std::vector<uint64_t> long_masks_;
-    // A Horspool searcher per long token, its shift table built once per
-    // call. It refers to the token's text in all_, whose nodes never move.
-    struct Searcher {
-        explicit Searcher(const std::string& needle) : bmh_(needle.begin(), needle.end()) {}
-        bool in(std::string_view hay) const {
-            return std::search(hay.begin(), hay.end(), bmh_) != hay.end();
-        }
-        std::boyer_moore_horspool_searcher<std::string::const_iterator> bmh_;
-    };
-    std::vector<Searcher> long_searchers_;
+    // The distinct tokens of at least 4 bytes; they refer to the text in
+    // all_, whose nodes never move.
+    std::vector<PaddedNeedle> long_;
     std::string scratch_;
     bool unmatchable_ = false;
 };
@@ -72,23 +72,26 @@ class LexicalTokens {
 std::string_view file_stem(std::string_view path);
 
 struct CodeResultFields {
-    std::string_view symbol_name;  // lowercased
-    std::string_view symbol_type;  // lowercased
-    std::string_view path;         // as stored
-    std::string_view text;         // lowercased (may be left empty when no long token exists)
+    // As stored (UTF-8); the scorer lower-cases what it reads.
+    std::string_view symbol_name;
+    std::string_view symbol_type;
+    std::string_view path;
+    std::string_view text;  // read only when a long token exists
     std::optional<int64_t> start_line, end_line;
 };
 
-// Scores code results against one token set, reusing its scratch space.
+// Scores code results against one token set, reusing its buffers.
 class LexicalScorer {
   public:
-    explicit LexicalScorer(const LexicalTokens& tokens) : tokens_(tokens) {}
+    explicit LexicalScorer(const LexicalTokens& tokens)
+        : tokens_(tokens), symbol_name_(true), text_(false) {}
     // The boost of one result marked as code.
     double score(const CodeResultFields& f);
 
   private:
     const LexicalTokens& tokens_;
-    std::string stem_, guessed_;
+    PaddedName symbol_name_, text_;
+    std::string symbol_type_, stem_, guessed_;
 };
 
 }  // namespace kv::code

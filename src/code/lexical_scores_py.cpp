@@ -54,7 +54,6 @@ PyObject* code_lexical_scores(ListArg results, ListArg query_tokens) {
         Ref start_key = code::key_object("start_line");
         Ref end_key = code::key_object("end_line");
         Ref text_key = code::key_object("text");
-        std::string symbol_name, symbol_type, text;
         code::LexicalScorer scorer(tokens);
         for (Py_ssize_t i = 0; i < PyList_GET_SIZE(results.obj); ++i) {
             Ref result = code::typed_item(
@@ -86,15 +85,9 @@ PyObject* code_lexical_scores(ListArg results, ListArg query_tokens) {
             Ref end_value = code::lookup(meta.get(), end_key.get());
             Ref text_value = code::lookup(result.get(), text_key.get());
 
-            // The text only counts long tokens; without any it is not needed.
-            code::CodeResultFields fields{code::lowered(code::str_value(name_value), symbol_name),
-                                          code::lowered(code::str_value(type_value), symbol_type),
-                                          path,
-                                          tokens.has_long()
-                                              ? code::lowered(code::str_value(text_value), text)
-                                              : std::string_view(),
-                                          line_value(start_value),
-                                          line_value(end_value)};
+            code::CodeResultFields fields{
+                code::str_value(name_value), code::str_value(type_value), path,
+                code::str_value(text_value), line_value(start_value),     line_value(end_value)};
             scores.push_back(scorer.score(fields));
         }
     }

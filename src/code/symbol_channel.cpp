@@ -4,55 +4,40 @@
 
 namespace kv::code {
 
-namespace {
-
-uint64_t byte_mask(std::string_view s) {
-    uint64_t m = 0;
-    for (unsigned char c : s) m |= uint64_t{1} << (c & 63);
-    return m;
-}
-
-// Whether `name` (with byte mask `name_mask`) contains `token`.
-bool contains(std::string_view name, uint64_t name_mask, std::string_view token,
-              uint64_t token_mask) {
-    if (token_mask & ~name_mask) return false;
-    return name.find(token) != std::string_view::npos;
-}
-
-}  // namespace
-
 ChannelTokens::ChannelTokens(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {
-    masks_.reserve(tokens_.size());
-    for (const std::string& t : tokens_) masks_.push_back(byte_mask(t));
+    needles_.reserve(tokens_.size());
+    for (const std::string& t : tokens_) needles_.emplace_back(t);
 }
 
-ChannelCandidate ChannelTokens::score(uint64_t position, std::string_view symbol_name,
-                                      std::string_view qualified_name) const {
-    double score = 0.0;
+ChannelCandidate ChannelTokens::score(uint64_t position, const PaddedName& symbol_name,
+                                      const PaddedName& qualified_name) const {
+    // 0: no match, 1: contained (0.6), 2: whole name (1.0).
+    int level = 0;
     NameField field = NameField::Symbol;
-    const bool has_sym = !symbol_name.empty();
-    const bool has_qual = !qualified_name.empty();
-    const uint64_t sym_mask = byte_mask(symbol_name);
-    const uint64_t qual_mask = byte_mask(qualified_name);
-    for (std::size_t i = 0; i < tokens_.size(); ++i) {
-        std::string_view token = tokens_[i];
-        const uint64_t mask = masks_[i];
-        if (has_sym && symbol_name == token) {
-            score = 1.0;
-            field = NameField::Symbol;
-        } else if (has_sym && score < 1.0 && contains(symbol_name, sym_mask, token, mask)) {
-            score = 0.6;
-            field = NameField::Symbol;
+    const std::string_view sym = symbol_name.view();
+    const std::string_view qual = qualified_name.view();
+    for (const PaddedNeedle& needle : needles_) {
+        const std::string_view token = needle.text;
+        if (!sym.empty()) {
+            if (sym.size() == token.size() && sym == token) {
+                level = 2;
+                field = NameField::Symbol;
+            } else if (level < 2 && symbol_name.contains(needle)) {
+                level = 1;
+                field = NameField::Symbol;
+            }
         }
-        if (has_qual && qualified_name == token) {
-            score = 1.0;
-            field = NameField::Qualified;
-        } else if (has_qual && score < 1.0 && contains(qualified_name, qual_mask, token, mask)) {
-            score = 0.6;
-            field = NameField::Qualified;
+        if (!qual.empty()) {
+            if (qual.size() == token.size() && qual == token) {
+                level = 2;
+                field = NameField::Qualified;
+            } else if (level < 2 && qualified_name.contains(needle)) {
+                level = 1;
+                field = NameField::Qualified;
+            }
         }
     }
-    return {position, score, field};
+    return {position, level == 2 ? 1.0 : level == 1 ? 0.6 : 0.0, field};
 }
 
 void rank_channel_candidates(std::vector<ChannelCandidate>& candidates, uint64_t top_k) {

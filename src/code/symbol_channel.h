@@ -2,6 +2,7 @@
 // the ranking of the scored chunks.
 #pragma once
 
+#include "code/padded_name.h"
 #include "code/symbol_index.h"
 
 #include <cstdint>
@@ -17,23 +18,24 @@ struct ChannelCandidate {
     NameField field;
 };
 
-// The lowercased query tokens, in order, each with the set of byte values it
-// holds (folded to 64 bits): a name that lacks one of them cannot contain
-// the token, which spares most substring searches.
+// The lowercased query tokens, in order, each prepared for block-wise
+// substring tests.
 class ChannelTokens {
   public:
     explicit ChannelTokens(std::vector<std::string> tokens);
+    ChannelTokens(const ChannelTokens&) = delete;  // needles point into tokens_
+    ChannelTokens& operator=(const ChannelTokens&) = delete;
     bool empty() const { return tokens_.empty(); }
 
     // Scores lowercased names: per token, symbol-name equality, symbol-name
     // containment, qualified-name equality, qualified-name containment; the
     // last test that fired names the field. Score 0.0: no match.
-    ChannelCandidate score(uint64_t position, std::string_view symbol_name,
-                           std::string_view qualified_name) const;
+    ChannelCandidate score(uint64_t position, const PaddedName& symbol_name,
+                           const PaddedName& qualified_name) const;
 
   private:
     std::vector<std::string> tokens_;
-    std::vector<uint64_t> masks_;
+    std::vector<PaddedNeedle> needles_;
 };
 
 // Candidates arrive in ascending position order; best first, equal scores

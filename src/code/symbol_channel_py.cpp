@@ -62,19 +62,22 @@ PyObject* symbol_channel_search(ListArg corpora, ListArg query_tokens, Count top
     Ref symbol_key = code::key_object("symbol_name");
     Ref qualified_key = code::key_object("qualified_name");
     std::vector<code::ChannelCandidate> candidates;
-    std::string sym_scratch, qual_scratch;
-    code::for_each_chunk(corpora.obj, [&](uint64_t position, PyObject* chunk) {
-        Ref meta = code::chunk_metadata(chunk, metadata_key.get());
-        if (!meta) return;
-        if (filter_dict && !passes_filters(filter_dict, meta.get())) return;
-        Ref sym_value = code::lookup(meta.get(), symbol_key.get());
-        Ref qual_value = code::lookup(meta.get(), qualified_key.get());
-        std::string_view sym = code::lowered(code::str_value(sym_value), sym_scratch);
-        std::string_view qual = code::lowered(code::str_value(qual_value), qual_scratch);
-        if (sym.empty() && qual.empty()) return;
-        code::ChannelCandidate c = tokens.score(position, sym, qual);
-        if (c.score > 0.0) candidates.push_back(c);
-    });
+    code::PaddedName sym, qual;
+    code::ChunkPrefetcher prefetcher(metadata_key.get(), symbol_key.get(), qualified_key.get());
+    code::for_each_chunk(
+        corpora.obj,
+        [&](uint64_t position, PyObject* chunk) {
+            Ref meta = code::chunk_metadata(chunk, metadata_key.get());
+            if (!meta) return;
+            if (filter_dict && !passes_filters(filter_dict, meta.get())) return;
+            code::read_text(meta.get(), symbol_key.get(), [&](std::string_view s) { sym.load(s); });
+            code::read_text(meta.get(), qualified_key.get(),
+                            [&](std::string_view s) { qual.load(s); });
+            if (sym.empty() && qual.empty()) return;
+            code::ChannelCandidate c = tokens.score(position, sym, qual);
+            if (c.score > 0.0) candidates.push_back(c);
+        },
+        &prefetcher);
     code::rank_channel_candidates(candidates, top_k.value);
 
     Ref index_key = code::key_object("index");
