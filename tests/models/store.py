@@ -8,22 +8,10 @@ from __future__ import annotations
 import re
 import struct
 
-WHITE_SPACE = frozenset(map(chr, [
-    *range(0x09, 0x0E), 0x20, 0x85, 0xA0, 0x1680, *range(0x2000, 0x200B),
-    0x2028, 0x2029, 0x202F, 0x205F, 0x3000,
-]))
+from models.text import WHITE_SPACE, trim_ws  # noqa: F401  (re-exported for the tests)
 
 HEX_DIGITS = frozenset("0123456789abcdefABCDEF")
 MAGIC = b"KVH1"
-
-
-def trim_ws(text: str) -> str:
-    start, end = 0, len(text)
-    while start < end and text[start] in WHITE_SPACE:
-        start += 1
-    while end > start and text[end - 1] in WHITE_SPACE:
-        end -= 1
-    return text[start:end]
 
 
 # ---- hash store ---------------------------------------------------------------
