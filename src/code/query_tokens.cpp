@@ -272,6 +272,19 @@ class TokenBag {
     std::unordered_set<std::string> seen_;
 };
 
+// Adds the parts of a lower-cased identifier between underscores that are at
+// least three bytes long (both query routes share this step).
+void insert_underscore_parts(std::string_view lowered, TokenBag& tokens) {
+    if (lowered.find('_') == std::string_view::npos) return;
+    while (true) {
+        std::size_t cut = lowered.find('_');
+        std::string_view part = lowered.substr(0, cut);
+        if (part.size() >= 3) tokens.insert(part);
+        if (cut == std::string_view::npos) break;
+        lowered.remove_prefix(cut + 1);
+    }
+}
+
 // ---- ASCII queries ----------------------------------------------------------
 //
 // On ASCII text `\w` is [A-Za-z0-9_] and the four patterns have a direct
@@ -389,16 +402,7 @@ std::vector<std::string> ascii_query_tokens(std::string_view q) {
             while (i < id.size() && ascii_lower_or_digit(id[i])) ++i;
             if (i - b >= 3) tokens.insert(std::string_view(low).substr(b, i - b));
         }
-        if (low.find('_') != std::string::npos) {
-            std::string_view rest(low);
-            while (true) {
-                std::size_t cut = rest.find('_');
-                std::string_view part = rest.substr(0, cut);
-                if (part.size() >= 3) tokens.insert(part);
-                if (cut == std::string_view::npos) break;
-                rest.remove_prefix(cut + 1);
-            }
-        }
+        insert_underscore_parts(low, tokens);
     }
     return tokens.finish();
 }
@@ -498,16 +502,7 @@ std::vector<std::string> extract_code_query_tokens(std::string_view query) {
                 if (piece.size() >= 3) tokens.insert(piece);
             }
 
-            if (lowered.find('_') != std::string::npos) {
-                std::string_view rest(lowered);
-                while (true) {
-                    std::size_t cut = rest.find('_');
-                    std::string_view part = rest.substr(0, cut);
-                    if (part.size() >= 3) tokens.insert(part);
-                    if (cut == std::string_view::npos) break;
-                    rest.remove_prefix(cut + 1);
-                }
-            }
+            insert_underscore_parts(lowered, tokens);
         });
     }
     return tokens.finish();

@@ -50,6 +50,21 @@ def load_store(data: bytes) -> list[str]:
     return [data[8 + 16 * i: 24 + 16 * i].hex() for i in range(n)]
 
 
+def _binary_search(buf, n: int, target: bytes) -> bool:
+    """Binary search of the n sorted 16-byte digests after the 8-byte header."""
+    lo, hi = 0, n
+    while lo < hi:
+        mid = lo + (hi - lo) // 2
+        d = buf[8 + 16 * mid: 24 + 16 * mid]
+        if d == target:
+            return True
+        if d > target:
+            hi = mid
+        else:
+            lo = mid + 1
+    return False
+
+
 def probe_store(data: bytes | None, hash_hex: str) -> bool | None:
     """Binary search of a store's bytes (None: the file is missing)."""
     target = parse_hex(hash_hex)
@@ -60,17 +75,7 @@ def probe_store(data: bytes | None, hash_hex: str) -> bool | None:
     (n,) = struct.unpack_from("<I", data, 4)
     if len(data) < 8 + 16 * n:
         return None
-    lo, hi = 0, n
-    while lo < hi:
-        mid = lo + (hi - lo) // 2
-        d = data[8 + 16 * mid: 24 + 16 * mid]
-        if d == target:
-            return True
-        if d > target:
-            hi = mid
-        else:
-            lo = mid + 1
-    return False
+    return _binary_search(data, n, target)
 
 
 def load_store_set(path: str) -> set[str]:
@@ -150,16 +155,6 @@ def probe_file(path: str, hash_hex: str) -> bool | None:
             (n,) = struct.unpack_from("<I", m, 4)
             if size < 8 + 16 * n:
                 return None
-            lo, hi = 0, n
-            while lo < hi:
-                mid = lo + (hi - lo) // 2
-                d = m[8 + 16 * mid: 24 + 16 * mid]
-                if d == target:
-                    return True
-                if d > target:
-                    hi = mid
-                else:
-                    lo = mid + 1
-            return False
+            return _binary_search(m, n, target)
     finally:
         os.close(fd)
